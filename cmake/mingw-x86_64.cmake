@@ -1,0 +1,11 @@
+# Cross build for 64-bit Windows with Debian's mingw-w64 (posix threading variant).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(PEL_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER   ${PEL_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${PEL_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER  ${PEL_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${PEL_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,36 @@
+// InitSet's working object: reads the component list and the menu documents into the plug-in
+// table; Exit's shutdown pass is its last operation.
+#pragma once
+
+#include <string>
+
+class IniDocument;
+
+class CPelInit {
+public:
+    CPelInit() = default;
+    ~CPelInit();
+    CPelInit(const CPelInit&) = delete;
+    CPelInit& operator=(const CPelInit&) = delete;
+
+    // Component list (QXActive.config): one record per listed, installed component.
+    int ReadQXActive();
+    int FillPluginItem(const wchar_t* tchSecName);
+
+    // Menu documents: how each record's plug-in is loaded.
+    int ReadMenuIni();
+    int GetModuleMenuInfo(const wchar_t* path);
+    int FillPluginMenuInfo(const wchar_t* tchSecName);
+    void ParseInvoker(const wchar_t* invoker);
+
+    // Shutdown pass of Exit.
+    int ExitClear();
+
+    IniDocument* m_pObjQXAC = nullptr;
+    IniDocument* m_pObjMenu = nullptr;
+    int m_nCurIndex = 0;
+};
+
+// The "compose" alternative to use: the first installed one before the last ",", else the
+// last one (or the first non-empty one when the value ends with ",").
+std::wstring GetInstalledCompose(const wchar_t* value);

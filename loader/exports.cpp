@@ -1,0 +1,140 @@
+// The seven entry points the host calls by ordinal.
+#include <windows.h>
+#include <oleauto.h>
+
+#include "config/pel_init.h"
+#include "loader/loader_state.h"
+#include "loader/monitor_notify.h"
+#include "loader/plugin_table.h"
+#include "loader/state_passes.h"
+
+namespace {
+
+constexpr int kSetupChangeCode = 18;
+
+// No exception crosses an export: a table failure ends the call with the result it has.
+template <class Body>
+void Guarded(Body&& body) {
+    try {
+        body();
+    } catch (const CHResultError&) {
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+
+int __stdcall InitSet(int /*unused1*/, int hostValue, int /*unused3*/) {
+    pel::CHostCallGuard calls(pel::CHostCallGuard::kExclusive);
+    g_HostValue = hostValue;
+    Guarded([] {
+        CPelInit init;
+        g_nProjectState = 0;
+        bool running;
+        {
+            CLoaderLockGuard lock;
+            running = pel::g_bRunning;
+        }
+        // Plug-ins still running from an InitSet without Exit are shut down first, so that no
+        // worker outlives the records it was started for.
+        if (running) init.ExitClear();
+        {
+            CLoaderLockGuard lock;
+            g_ArrayPlugin.RemoveAll();
+            pel::g_bRunning = true;
+        }
+        if (!init.ReadQXActive()) return;
+        if (!init.ReadMenuIni()) return;
+        RefreshPluginState();
+        StartWorkers();
+    });
+    g_nState = g_nProjectState.load();
+    return g_nProjectState;
+}
+
+int __stdcall Exit(void) {
+    pel::CHostCallGuard calls(pel::CHostCallGuard::kExclusive);
+    g_nProjectState = 0;
+    Guarded([] {
+        CPelInit init;
+        init.ExitClear();
+    });
+    return 1;
+}
+
+int __stdcall AskForState(int* hostValue) {
+    *hostValue = g_HostValue;
+    return g_nState;
+}
+
+int __stdcall GetStateEqualProject(int* hostValue) {
+    *hostValue = g_HostValue;
+    return g_nState.load() == g_nProjectState.load() ? 1 : 0;
+}
+
+int __stdcall SetStateAsProject(void) {
+    pel::CHostCallGuard calls(pel::CHostCallGuard::kShared);
+    g_nState = g_nProjectState.load();
+    Guarded([] {
+        CLoaderLockGuard lock;
+        const int count = g_ArrayPlugin.Count();
+        for (int i = 0; i < count; ++i) {
+            PluginItem& item = g_ArrayPlugin.At(i);
+            item.bEnable = item.bActiveOpt;
+            pel::SignalEnableState(item);
+        }
+    });
+    g_nProjectState = 0;
+    Guarded([] { StartWorkers(); });
+    return 1;
+}
+
+VARIANT __stdcall MenuHandle(VARIANT command, VARIANT, VARIANT) {
+    pel::CHostCallGuard calls(pel::CHostCallGuard::kShared);
+    if (command.vt == VT_BOOL) {
+        const int requested = static_cast<SHORT>(command.boolVal);
+        if (requested != g_nState) g_nState = requested;
+    }
+    const int state = g_nState;
+    const bool on = state != 0;
+    Guarded([on] {
+        CLoaderLockGuard lock;
+        const int count = g_ArrayPlugin.Count();
+        for (int i = 0; i < count; ++i) {
+            PluginItem& item = g_ArrayPlugin.At(i);
+            item.bEnable = on ? 1 : 0;
+            pel::SignalEnableState(item);
+        }
+    });
+    VARIANT result;
+    VariantInit(&result);
+    result.vt = VT_BOOL;
+    result.boolVal = static_cast<VARIANT_BOOL>(state & 0xFFFF);
+    return result;
+}
+
+int __stdcall NotifySetChange(int code, int /*unused*/) {
+    if (code != kSetupChangeCode) return g_nProjectState;
+    pel::CHostCallGuard calls(pel::CHostCallGuard::kShared);
+    g_nProjectState = 0;
+    Guarded([] { RefreshPluginState(); });
+    g_nProjectState = 0;
+    Guarded([] { StartWorkers(); });
+    bool running;
+    {
+        CLoaderLockGuard lock;
+        running = pel::g_bRunning;
+    }
+    // A loader that has been shut down has nobody to tell.
+    if (running) {
+        NotifyMonitorState(g_nState);
+        Guarded([] { SignalPlugins(kSetupChangeCode); });
+    }
+    return g_nProjectState;
+}
+
+}  // extern "C"

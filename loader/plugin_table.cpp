@@ -1,0 +1,53 @@
+#include "loader/plugin_table.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+CPluginArray g_ArrayPlugin;
+
+CPluginArray::~CPluginArray() { std::free(m_pData); }
+
+void CPluginArray::Grow(std::uint32_t needed) {
+    if (needed <= m_nCapacity) return;
+    if (!m_pData) {
+        const std::uint32_t capacity = std::max(m_nGrowBy, needed);
+        auto* block = static_cast<PluginItem*>(std::calloc(capacity, sizeof(PluginItem)));
+        if (!block) throw CHResultError(E_OUTOFMEMORY);
+        m_pData = block;
+        m_nCapacity = capacity;
+        return;
+    }
+    std::uint32_t step = m_nGrowBy;
+    if (step == 0) step = std::min<std::uint32_t>(1024, std::max<std::uint32_t>(4, m_nCount / 8));
+    const std::uint32_t capacity = std::max(m_nCapacity + step, needed);
+    auto* block = static_cast<PluginItem*>(std::calloc(capacity, sizeof(PluginItem)));
+    if (!block) throw CHResultError(E_OUTOFMEMORY);
+    std::memcpy(block, m_pData, m_nCount * sizeof(PluginItem));
+    std::free(m_pData);
+    m_pData = block;
+    m_nCapacity = capacity;
+}
+
+int CPluginArray::Add(const PluginItem& item) {
+    Grow(m_nCount + 1);
+    std::memcpy(&m_pData[m_nCount], &item, sizeof(PluginItem));
+    return static_cast<int>(m_nCount++);
+}
+
+PluginItem& CPluginArray::At(int index) {
+    if (static_cast<std::uint32_t>(index) >= m_nCount) throw CHResultError(E_INVALIDARG);
+    return m_pData[index];
+}
+
+const PluginItem& CPluginArray::At(int index) const {
+    if (static_cast<std::uint32_t>(index) >= m_nCount) throw CHResultError(E_INVALIDARG);
+    return m_pData[index];
+}
+
+void CPluginArray::RemoveAll() {
+    std::free(m_pData);
+    m_pData = nullptr;
+    m_nCount = 0;
+    m_nCapacity = 0;
+}

@@ -1,0 +1,28 @@
+#include "utf16_file.h"
+
+#include <windows.h>
+
+namespace peltest {
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const BOOL ok = bytes.empty() ||
+                    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool WriteUtf16File(const std::wstring& path, const std::wstring& text, bool bom) {
+    std::string bytes;
+    if (bom) bytes += "\xFF\xFE";
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
+    }
+    return WriteBytes(path, bytes);
+}
+
+}  // namespace peltest

@@ -1,0 +1,13 @@
+// Writes documents the way the suite's tools do: UTF-16LE, optionally with a byte-order mark.
+#pragma once
+
+#include <string>
+
+namespace peltest {
+
+// Writes `text` as UTF-16LE code units (with FF FE first when `bom`); true on success.
+bool WriteUtf16File(const std::wstring& path, const std::wstring& text, bool bom = true);
+// Writes raw bytes.
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+
+}  // namespace peltest
