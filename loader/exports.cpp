@@ -78,9 +78,9 @@ int __stdcall GetStateEqualProject(int* hostValue) {
 
 int __stdcall SetStateAsProject(void) {
     pel::CHostCallGuard calls(pel::CHostCallGuard::kShared);
-    g_nState = g_nProjectState.load();
     Guarded([] {
         CLoaderLockGuard lock;
+        g_nState = g_nProjectState.load();
         const int count = g_ArrayPlugin.Count();
         for (int i = 0; i < count; ++i) {
             PluginItem& item = g_ArrayPlugin.At(i);
@@ -95,14 +95,17 @@ int __stdcall SetStateAsProject(void) {
 
 VARIANT __stdcall MenuHandle(VARIANT command, VARIANT, VARIANT) {
     pel::CHostCallGuard calls(pel::CHostCallGuard::kShared);
-    if (command.vt == VT_BOOL) {
-        const int requested = static_cast<SHORT>(command.boolVal);
-        if (requested != g_nState) g_nState = requested;
-    }
-    const int state = g_nState;
-    const bool on = state != 0;
-    Guarded([on] {
+    int state = 0;
+    Guarded([&] {
+        // The state and the records change together, so that commands from several host
+        // threads leave the records in the state that is reported.
         CLoaderLockGuard lock;
+        if (command.vt == VT_BOOL) {
+            const int requested = static_cast<SHORT>(command.boolVal);
+            if (requested != g_nState) g_nState = requested;
+        }
+        state = g_nState;
+        const bool on = state != 0;
         const int count = g_ArrayPlugin.Count();
         for (int i = 0; i < count; ++i) {
             PluginItem& item = g_ArrayPlugin.At(i);
