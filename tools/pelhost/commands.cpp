@@ -18,11 +18,13 @@ const CommandName kCommands[] = {
     {"init", Op::Init},   {"on", Op::On},           {"off", Op::Off},
     {"menu", Op::Menu},   {"state", Op::State},     {"equal", Op::Equal},
     {"project", Op::Project}, {"notify", Op::Notify}, {"exit", Op::Exit},
-    {"sleep", Op::Sleep}, {"quit", Op::Quit},       {"help", Op::Help},
+    {"sleep", Op::Sleep}, {"wait", Op::Wait},       {"quit", Op::Quit},
+    {"help", Op::Help},
 };
 
 constexpr int kDefaultNotifyCode = 18;
 constexpr long long kLongestSleepMs = 600000;
+constexpr int kDefaultWaitMs = 30000;
 
 std::string Lower(std::string text) {
     for (char& c : text)
@@ -127,16 +129,26 @@ bool ParseMenuValue(const std::string& word, MenuArgument& argument, std::string
 std::vector<std::string> SplitWords(const std::string& text) {
     std::vector<std::string> words;
     std::string word;
+    bool quoted = false;
+    bool started = false;  // so that "" is an (empty) word
     for (char c : text) {
-        if (c == '#') break;
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ';') {
-            if (!word.empty()) words.push_back(word);
+        if (c == '"') {
+            quoted = !quoted;
+            started = true;
+        } else if (quoted) {
+            word += c;
+        } else if (c == '#') {
+            break;
+        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ';') {
+            if (started) words.push_back(word);
             word.clear();
+            started = false;
         } else {
             word += c;
+            started = true;
         }
     }
-    if (!word.empty()) words.push_back(word);
+    if (started) words.push_back(word);
     return words;
 }
 
@@ -190,6 +202,24 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
                 return false;
             }
             command.number = static_cast<int>(ms);
+            break;
+        }
+        case Op::Wait: {
+            if (!required("wait: the text to wait for", word)) return false;
+            if (word.empty()) {
+                error = "wait: the text to wait for is empty";
+                return false;
+            }
+            command.text = word;
+            command.number = kDefaultWaitMs;
+            long long ms = 0;
+            if (optional(word)) {
+                if (!ParseInteger(word, 0, kLongestSleepMs, ms)) {
+                    error = "wait: '" + word + "' is not a number of milliseconds (0 to 600000)";
+                    return false;
+                }
+                command.number = static_cast<int>(ms);
+            }
             break;
         }
         case Op::Menu: {
@@ -268,6 +298,9 @@ const char* CommandHelp() {
            "  notify [code]      NotifySetChange(code, 0); code defaults to 18\n"
            "  exit               Exit()\n"
            "  sleep <ms>         wait, while the plug-ins' messages keep coming\n"
+           "  wait <text> [ms]   wait until a diagnostic message that contains <text> has\n"
+           "                     come since the last command other than wait (at most ms,\n"
+           "                     30000 by default); quote text with blanks: wait \"A: b\"\n"
            "  quit               stop reading commands\n"
            "  help               this text\n";
 }

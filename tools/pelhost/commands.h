@@ -11,7 +11,7 @@
 
 namespace pelhost {
 
-enum class Op { Init, On, Off, Menu, State, Equal, Project, Notify, Exit, Sleep, Quit, Help };
+enum class Op { Init, On, Off, Menu, State, Equal, Project, Notify, Exit, Sleep, Wait, Quit, Help };
 
 // The first argument of a "menu" command, kept as parsed until it is turned into a VARIANT.
 struct MenuArgument {
@@ -23,11 +23,13 @@ struct MenuArgument {
 
 struct Command {
     Op op = Op::Help;
-    int number = 0;  // init: host value; notify: code; sleep: milliseconds
+    int number = 0;  // init: host value; notify: code; sleep, wait: milliseconds
+    std::string text;  // wait: the text to wait for
     MenuArgument menu;
 };
 
-// Splits a line or an argument into words: blanks and ";" separate, "#" starts a comment.
+// Splits a line or an argument into words: blanks and ";" separate, "#" starts a comment,
+// and a span in double quotes keeps its blanks ("SampleDll: DllInit" is one word).
 std::vector<std::string> SplitWords(const std::string& text);
 
 // Parses words into commands. On failure returns false with `error` naming the culprit.

@@ -1,6 +1,7 @@
 #include "console_log.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace pelhost {
 namespace {
@@ -13,6 +14,8 @@ constexpr DWORD kDbgPrintW = 0x4001000A;  // DBG_PRINTEXCEPTION_WIDE_C
 CRITICAL_SECTION g_lock;
 LARGE_INTEGER g_start;
 LARGE_INTEGER g_frequency;
+// Every diagnostic message so far, for "wait"; guarded by g_lock.
+std::vector<std::string>* g_messages;
 
 void WriteHandle(DWORD which, const std::string& text) {
     DWORD written = 0;
@@ -57,7 +60,11 @@ LONG CALLBACK EchoDebugText(EXCEPTION_POINTERS* info) {
     } else {
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    PrintLine("debug: " + TrimLineEnd(text));
+    text = TrimLineEnd(text);
+    EnterCriticalSection(&g_lock);
+    g_messages->push_back(text);
+    WriteHandle(STD_OUTPUT_HANDLE, Stamp() + "debug: " + text + "\n");
+    LeaveCriticalSection(&g_lock);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
@@ -65,6 +72,7 @@ LONG CALLBACK EchoDebugText(EXCEPTION_POINTERS* info) {
 
 void StartClock() {
     InitializeCriticalSection(&g_lock);
+    g_messages = new std::vector<std::string>;  // lives as long as the process: any thread may add
     QueryPerformanceFrequency(&g_frequency);
     QueryPerformanceCounter(&g_start);
 }
@@ -91,6 +99,27 @@ DebugEcho::DebugEcho() : m_handler(AddVectoredExceptionHandler(1, &EchoDebugText
 
 DebugEcho::~DebugEcho() {
     if (m_handler) RemoveVectoredExceptionHandler(m_handler);
+}
+
+size_t MessageCount() {
+    EnterCriticalSection(&g_lock);
+    const size_t count = g_messages->size();
+    LeaveCriticalSection(&g_lock);
+    return count;
+}
+
+bool WaitForMessage(const std::string& text, size_t from, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        EnterCriticalSection(&g_lock);
+        bool found = false;
+        for (size_t i = from; i < g_messages->size() && !found; ++i)
+            found = (*g_messages)[i].find(text) != std::string::npos;
+        LeaveCriticalSection(&g_lock);
+        if (found) return true;
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(10);
+    }
 }
 
 }  // namespace pelhost

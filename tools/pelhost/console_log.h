@@ -34,4 +34,11 @@ private:
     void* m_handler;
 };
 
+// Number of diagnostic messages seen so far.
+size_t MessageCount();
+
+// Waits until one of the messages from index `from` on contains `text`; false after
+// `timeoutMs` without one.
+bool WaitForMessage(const std::string& text, size_t from, DWORD timeoutMs);
+
 }  // namespace pelhost

@@ -5,8 +5,8 @@
 //   pelhost [--loader <path>] [command ...]     commands from the arguments
 //   pelhost [--loader <path>] < script          commands from standard input, one per line
 //
-// Exit status: 0 when every command was understood, 2 for a bad option or command, 3 when the
-// loader cannot be loaded or lacks an entry point.
+// Exit status: 0 when every command was understood and every wait met, 2 for a bad option or
+// command, 3 when the loader cannot be loaded or lacks an entry point, 4 when a wait timed out.
 #include <windows.h>
 #include <oleauto.h>
 #include <shellapi.h>
@@ -26,11 +26,13 @@ namespace {
 constexpr int kStatusOk = 0;
 constexpr int kStatusUsage = 2;
 constexpr int kStatusLoader = 3;
+constexpr int kStatusWaitTimedOut = 4;
 
 const char kUsage[] =
     "Usage: pelhost [--loader <PelLoader.dll>] [command ...]\n"
     "Loads the loader (by default the PelLoader.dll beside pelhost.exe) and runs the commands\n"
     "given as arguments, or, when there are none, the commands read from standard input.\n"
+    "An argument may hold several words or whole commands: 'notify 18', 'wait \"A: b\"'.\n"
     "Example: pelhost init 7 on sleep 200 off notify 18 exit\n\n";
 
 struct Options {
@@ -81,6 +83,8 @@ public:
 
     // Runs one command; false after "quit".
     bool Run(const Command& command) {
+        // A wait looks at the messages since the command it waits on began.
+        if (command.op != Op::Wait) m_waitFrom = MessageCount();
         char line[160];
         switch (command.op) {
         case Op::Init: {
@@ -132,6 +136,13 @@ public:
             PrintLine(line);
             Sleep(static_cast<DWORD>(command.number));
             return true;
+        case Op::Wait:
+            if (!WaitForMessage(command.text, m_waitFrom, static_cast<DWORD>(command.number))) {
+                PrintError("wait: no message containing \"" + command.text + "\" within " +
+                           std::to_string(command.number) + " ms");
+                m_waitTimedOut = true;
+            }
+            return true;
         case Op::Quit:
             return false;
         case Op::Help:
@@ -147,6 +158,8 @@ public:
         if (m_initialised) PrintLine("note: Exit was not called; the plug-ins end with pelhost");
     }
 
+    bool WaitTimedOut() const { return m_waitTimedOut; }
+
 private:
     void CallMenuHandle(const MenuArgument& argument) {
         VARIANT command = MakeVariant(argument);
@@ -160,6 +173,8 @@ private:
 
     const LoaderBinding& m_loader;
     bool m_initialised = false;
+    bool m_waitTimedOut = false;
+    size_t m_waitFrom = 0;
 };
 
 bool OnlyHelp(const std::vector<Command>& commands) {
@@ -229,6 +244,7 @@ int Main() {
             if (!session.Run(command)) break;
     }
     session.Finish();
+    if (status == kStatusOk && session.WaitTimedOut()) status = kStatusWaitTimedOut;
     return status;
 }
 
