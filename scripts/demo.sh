@@ -54,15 +54,22 @@ to_utf16() {
     sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE
 }
 
-# The demo's own prefix, made once: headless, like the test prefix.
+# The demo's own prefix, made once: headless, like the test prefixes, and copied from the
+# tree's ready-made template prefix when the tests have already made one.
+template=$root/build/wineprefix-template
 if [ ! -f "$WINEPREFIX/.pel-ready" ]; then
-    echo "demo: creating the Wine prefix $WINEPREFIX"
     rm -rf "$WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    detached "$WINE" wineboot -i
-    detached "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
-    stop_wine
-    touch "$WINEPREFIX/.pel-ready"
+    if [ -f "$template/.pel-ready" ]; then
+        echo "demo: copying the Wine prefix $template"
+        cp -a "$template" "$WINEPREFIX"
+    else
+        echo "demo: creating the Wine prefix $WINEPREFIX"
+        mkdir -p "$WINEPREFIX"
+        detached "$WINE" wineboot -i
+        detached "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+        stop_wine
+        touch "$WINEPREFIX/.pel-ready"
+    fi
 fi
 trap stop_wine EXIT
 detached "$WINESERVER" -p || true
@@ -94,7 +101,10 @@ if ! detached "$WINE" reg import "$(winpath "$demo/store.reg")"; then
     exit 1
 fi
 
-echo "demo: running pelhost with demo/session.txt"
+echo "demo: running pelhost with demo/session.txt: init 7, on, off, notify 18, exit"
+echo "      (each line: milliseconds since start, thread id, then a call of the host and its"
+echo "      result, or a diagnostic message of the loader or a plug-in; the pause at notify 18"
+echo "      is the loader starting the monitor program and waiting for its window)"
 echo
 status=0
 env -u VEMM_STORE_ROOT PEL_MONITOR_LOG="$(winpath "$demo/monitor.log")" PEL_MONITOR_EXIT_MS=30000 \
