@@ -59,20 +59,23 @@ void Log(const char* event, const std::string& fields) {
 }
 
 // dwData, cbData, the fields of the state message as far as cbData holds them, the block in
-// hex, and the sender last (it may contain blanks).
-void LogMessage(const COPYDATASTRUCT& cds) {
+// hex, and the sender last (it may contain blanks). Returns the state field for the reply.
+std::string LogMessage(const COPYDATASTRUCT& cds) {
     const BYTE* data = static_cast<const BYTE*>(cds.lpData);
     const DWORD size = data ? cds.cbData : 0;
     char number[64];
     std::snprintf(number, sizeof(number), "dwData=%llu cbData=%lu",
                   static_cast<unsigned long long>(cds.dwData), cds.cbData);
     std::string fields = number;
+    std::string stateField;
     if (size >= 8) {
         INT32 code, state;
         std::memcpy(&code, data, 4);
         std::memcpy(&state, data + 4, 4);
-        std::snprintf(number, sizeof(number), " nCode=%d nState=%d", code, state);
-        fields += number;
+        std::snprintf(number, sizeof(number), "nState=%d", state);
+        stateField = number;
+        std::snprintf(number, sizeof(number), " nCode=%d ", code);
+        fields += number + stateField;
     }
     fields += " data=";
     static const char kHex[] = "0123456789abcdef";
@@ -85,18 +88,20 @@ void LogMessage(const COPYDATASTRUCT& cds) {
         std::memcpy(sender, data + 8, size - 8 < sizeof(sender) ? size - 8 : sizeof(sender));
     fields += " sender=" + Utf8(sender, static_cast<int>(wcsnlen(sender, 260)));
     Log("message", fields);
+    return stateField;
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_COPYDATA:
-            LogMessage(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        case WM_COPYDATA: {
+            const std::string state = LogMessage(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
             // A sender that waits with a time-out sees this one as not answering.
             if (g_options.slowMs && g_messageCount++ < g_options.slowCount) {
                 Sleep(g_options.slowMs);
-                Log("reply", "");
+                Log("reply", state);
             }
             return TRUE;
+        }
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;

@@ -24,7 +24,8 @@ struct WindowOptions {
 // Log lines: "<event> class=<class> pid=<id> tick=<GetTickCount64> time=<hh:mm:ss.mmm> ...":
 //   start   uninit=<1 when the whole command line was "/uninit"> cmdline=<the command line>
 //   window  hwnd=<handle>
-//   hang, resume, reply (a slow answer given), exit
+//   reply   nState=<n> (a slow answer given to that message)
+//   hang, resume, exit
 //   message dwData=<n> cbData=<n> nCode=<n> nState=<n> data=<the block in hex> sender=<text>
 // cmdline and sender come last and run to the end of the line.
 

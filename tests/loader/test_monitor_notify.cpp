@@ -77,6 +77,16 @@ std::vector<LogEvent> Select(const std::vector<LogEvent>& events, const std::str
     return selected;
 }
 
+// The messages (or replies) with one state. Other tests' loaders send 0 or 1 to any window of
+// these classes, so each test here sends a state of its own and looks only at that.
+std::vector<LogEvent> Received(const std::vector<LogEvent>& events, const std::string& windowClass,
+                               int state, const std::string& event = "message") {
+    std::vector<LogEvent> selected;
+    for (const LogEvent& e : Select(events, event, windowClass))
+        if (e.Field("nState") == std::to_string(state)) selected.push_back(e);
+    return selected;
+}
+
 // The 528 bytes the loader must send, in the hex form of the log.
 std::string ExpectedBlock(int state) {
     unsigned char block[528] = {};
@@ -232,12 +242,12 @@ TEST_F(MonitorNotify, RunningMonitorGetsTheExactBlockOnceAndNothingIsStarted) {
     EXPECT_TRUE(monitor.End());
 
     const std::vector<LogEvent> events = Events();
-    const std::vector<LogEvent> messages = Select(events, "message", kMonitor);
+    const std::vector<LogEvent> messages = Received(events, kMonitor, -1234567);
     ASSERT_EQ(1u, messages.size());
     ExpectStateMessage(messages[0], -1234567);
     EXPECT_EQ(std::to_string(monitorId), messages[0].Field("pid"));
     // No frame: nothing else was told, and nothing was reported.
-    EXPECT_TRUE(Select(events, "message", kFrame).empty());
+    EXPECT_TRUE(Received(events, kFrame, -1234567).empty());
     EXPECT_TRUE(LoaderStarts().empty());
     EXPECT_EQ(std::vector<std::string>{}, capture.Texts());
 }
@@ -249,19 +259,19 @@ TEST_F(MonitorNotify, FrameIsToldFirstAndWaitedForWithoutTimeLimit) {
     ASSERT_NE(nullptr, WaitForWindow(kFrameClass));
     ASSERT_NE(nullptr, WaitForWindow(kMonitorClass));
 
-    EXPECT_EQ(1, NotifyMonitorState(1));
+    EXPECT_EQ(1, NotifyMonitorState(2));
     EXPECT_TRUE(frame.End());
     EXPECT_TRUE(monitor.End());
 
     const std::vector<LogEvent> events = Events();
-    const std::vector<LogEvent> toFrame = Select(events, "message", kFrame);
-    const std::vector<LogEvent> replies = Select(events, "reply", kFrame);
-    const std::vector<LogEvent> toMonitor = Select(events, "message", kMonitor);
+    const std::vector<LogEvent> toFrame = Received(events, kFrame, 2);
+    const std::vector<LogEvent> replies = Received(events, kFrame, 2, "reply");
+    const std::vector<LogEvent> toMonitor = Received(events, kMonitor, 2);
     ASSERT_EQ(1u, toFrame.size());
     ASSERT_EQ(1u, replies.size());
     ASSERT_EQ(1u, toMonitor.size());
-    ExpectStateMessage(toFrame[0], 1);
-    ExpectStateMessage(toMonitor[0], 1);
+    ExpectStateMessage(toFrame[0], 2);
+    ExpectStateMessage(toMonitor[0], 2);
     // The monitor heard nothing before the frame had answered.
     EXPECT_GE(std::stoull(toMonitor[0].Field("tick")), std::stoull(replies[0].Field("tick")));
 }
@@ -275,7 +285,7 @@ TEST_F(MonitorNotify, MonitorAnsweringTooLateGetsExactlyTwoSends) {
     EXPECT_EQ(1, NotifyMonitorState(7));
     EXPECT_TRUE(monitor.End());
 
-    const std::vector<LogEvent> messages = Select(Events(), "message", kMonitor);
+    const std::vector<LogEvent> messages = Received(Events(), kMonitor, 7);
     ASSERT_EQ(2u, messages.size());
     for (const LogEvent& message : messages) ExpectStateMessage(message, 7);
     EXPECT_TRUE(LoaderStarts().empty());
@@ -293,7 +303,7 @@ TEST_F(MonitorNotify, HungMonitorReceivesNothingEvenAfterItResumes) {
 
     const std::vector<LogEvent> events = Events();
     EXPECT_EQ(1u, Select(events, "resume", kMonitor).size());
-    EXPECT_TRUE(Select(events, "message", kMonitor).empty());
+    EXPECT_TRUE(Received(events, kMonitor, 3).empty());
     EXPECT_TRUE(LoaderStarts().empty());
 }
 
@@ -305,14 +315,15 @@ TEST_F(MonitorNotify, UnresolvedMonitorIsReportedAndNotStarted) {
     ASSERT_NE(nullptr, WaitForWindow(kFrameClass));
 
     peltest::DebugCapture capture;
-    EXPECT_EQ(0, NotifyMonitorState(1));
+    EXPECT_EQ(0, NotifyMonitorState(4));
     EXPECT_EQ(std::vector<std::string>{"qxmonxp.qxp is  not exist"}, capture.Texts());
     EXPECT_TRUE(frame.End());
 
-    const std::vector<LogEvent> toFrame = Select(Events(), "message", kFrame);
+    const std::vector<LogEvent> events = Events();
+    const std::vector<LogEvent> toFrame = Received(events, kFrame, 4);
     ASSERT_EQ(1u, toFrame.size());
-    ExpectStateMessage(toFrame[0], 1);
-    EXPECT_TRUE(Select(Events(), "start", kMonitor).empty());
+    ExpectStateMessage(toFrame[0], 4);
+    EXPECT_TRUE(Select(events, "start", kMonitor).empty());
     EXPECT_EQ(nullptr, FindWindowExW(nullptr, nullptr, kMonitorClass, nullptr));
 }
 
@@ -334,7 +345,7 @@ TEST_F(StartedMonitor, IsStartedWithUninitAndToldOnceItsWindowAppears) {
     SetEnvironmentVariableW(L"PEL_MONITOR_DELAY_MS", L"1200");
 
     peltest::DebugCapture capture;
-    EXPECT_EQ(1, NotifyMonitorState(0));
+    EXPECT_EQ(1, NotifyMonitorState(6));
     EXPECT_EQ(std::vector<std::string>{}, capture.Texts());
     EXPECT_TRUE(frame.End());
     EXPECT_TRUE(EndStartedMonitors());
@@ -345,15 +356,15 @@ TEST_F(StartedMonitor, IsStartedWithUninitAndToldOnceItsWindowAppears) {
     EXPECT_EQ("1", starts[0].Field("uninit"));
     EXPECT_EQ("/uninit", starts[0].Field("cmdline"));
     // The first send is taken; the second, 1 s later, too, which ends the sending.
-    const std::vector<LogEvent> messages = Select(events, "message", kMonitor);
+    const std::vector<LogEvent> messages = Received(events, kMonitor, 6);
     ASSERT_EQ(2u, messages.size());
     for (const LogEvent& message : messages) {
-        ExpectStateMessage(message, 0);
+        ExpectStateMessage(message, 6);
         EXPECT_EQ(starts[0].Field("pid"), message.Field("pid"));
     }
-    const std::vector<LogEvent> toFrame = Select(events, "message", kFrame);
+    const std::vector<LogEvent> toFrame = Received(events, kFrame, 6);
     ASSERT_EQ(1u, toFrame.size());
-    ExpectStateMessage(toFrame[0], 0);
+    ExpectStateMessage(toFrame[0], 6);
 }
 
 TEST_F(StartedMonitor, IsSentToAgainUntilASendIsTaken) {
@@ -364,23 +375,21 @@ TEST_F(StartedMonitor, IsSentToAgainUntilASendIsTaken) {
     EXPECT_EQ(1, NotifyMonitorState(5));
     EXPECT_TRUE(EndStartedMonitors());
 
-    const std::vector<LogEvent> events = Events();
     ASSERT_EQ(1u, LoaderStarts().size());
-    const std::vector<LogEvent> messages = Select(events, "message", kMonitor);
+    const std::vector<LogEvent> messages = Received(Events(), kMonitor, 5);
     ASSERT_EQ(4u, messages.size());
     for (const LogEvent& message : messages) ExpectStateMessage(message, 5);
-    EXPECT_EQ(3u, Select(events, "reply", kMonitor).size());
 }
 
 TEST_F(StartedMonitor, ThatNeverAnswersInTimeGetsEighteenSends) {
     SetEnvironmentVariableW(L"PEL_MONITOR_SLOW_MS", L"1200");
 
-    EXPECT_EQ(1, NotifyMonitorState(1));
+    EXPECT_EQ(1, NotifyMonitorState(8));
     EXPECT_TRUE(EndStartedMonitors());
 
-    const std::vector<LogEvent> messages = Select(Events(), "message", kMonitor);
+    const std::vector<LogEvent> messages = Received(Events(), kMonitor, 8);
     ASSERT_EQ(18u, messages.size());
-    for (const LogEvent& message : messages) ExpectStateMessage(message, 1);
+    for (const LogEvent& message : messages) ExpectStateMessage(message, 8);
 }
 
 // The one test that waits through all 80 polls.
@@ -388,7 +397,7 @@ TEST_F(StartedMonitor, WhoseWindowComesAfterTheLastPollIsNotTold) {
     // 43 s after its start, well after the loader's 40 s of polling.
     SetEnvironmentVariableW(L"PEL_MONITOR_DELAY_MS", L"43000");
 
-    EXPECT_EQ(1, NotifyMonitorState(1));
+    EXPECT_EQ(1, NotifyMonitorState(9));
     // The program was alive all along and made its window in the end.
     EXPECT_NE(nullptr, WaitForWindow(kMonitorClass, 30000));
     EXPECT_TRUE(EndStartedMonitors());
@@ -396,7 +405,7 @@ TEST_F(StartedMonitor, WhoseWindowComesAfterTheLastPollIsNotTold) {
     const std::vector<LogEvent> events = Events();
     ASSERT_EQ(1u, LoaderStarts().size());
     EXPECT_EQ(1u, Select(events, "window", kMonitor).size());
-    EXPECT_TRUE(Select(events, "message", kMonitor).empty());
+    EXPECT_TRUE(Received(events, kMonitor, 9).empty());
 }
 
 }  // namespace
