@@ -31,6 +31,7 @@ void Check(bool ok, const std::string& what) {
 class SuiteWindows {
 public:
     SuiteWindows() {
+        InitializeCriticalSection(&s_lock);
         m_ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         m_thread = CreateThread(nullptr, 0, &SuiteWindows::Main, this, 0, &m_threadId);
         WaitForSingleObject(m_ready, 10000);
@@ -40,6 +41,7 @@ public:
         WaitForSingleObject(m_thread, 10000);
         CloseHandle(m_thread);
         CloseHandle(m_ready);
+        DeleteCriticalSection(&s_lock);
     }
     struct Received {
         std::string window;
@@ -131,7 +133,6 @@ bool CheckStateMessage(const std::vector<unsigned char>& bytes, int state) {
 }  // namespace
 
 int main() {
-    InitializeCriticalSection(&SuiteWindows::s_lock);
     std::printf("PelLoader smoke run (%d-bit)\n", static_cast<int>(sizeof(void*) * 8));
     peltest::DebugCapture capture;
     peltest::TestSuite suite;
