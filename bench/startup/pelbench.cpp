@@ -2,10 +2,8 @@
 // baseline measured in the same run on the same plug-in files. Prints a table with the ratios.
 //
 //   build/win64/wine-run.sh build/win64/bin/pelbench.exe [N ...]     (default N: 1 10 100 1000)
-#include <windows.h>
 #include <oleauto.h>
-#include <psapi.h>
-#include <tlhelp32.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstdio>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "loader_api.h"
+#include "process_usage.h"
 #include "suite.h"
 #include "suite_layout.h"
 
@@ -51,32 +50,10 @@ bool WaitArmed() {
     return done;
 }
 
-struct ProcessCost {
-    DWORD handles;
-    long threads;
-    SIZE_T privateBytes;
-};
-
-ProcessCost MeasureCost() {
-    ProcessCost cost{};
-    GetProcessHandleCount(GetCurrentProcess(), &cost.handles);
-    PROCESS_MEMORY_COUNTERS_EX memory{};
-    memory.cb = sizeof(memory);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                         sizeof(memory));
-    cost.privateBytes = memory.PrivateUsage;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++cost.threads;
-    CloseHandle(snapshot);
-    return cost;
-}
-
 template <class Fn>
 Fn Export(HMODULE module, int ordinal) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
 }
 
 typedef int(__stdcall* InitFn)(int, int, int);
@@ -118,7 +95,8 @@ DWORD WINAPI RawWorkerMain(void* arg) {
 
 void JoinAll(const std::vector<HANDLE>& threads) {
     for (size_t first = 0; first < threads.size(); first += MAXIMUM_WAIT_OBJECTS) {
-        const DWORD n = static_cast<DWORD>(std::min<size_t>(MAXIMUM_WAIT_OBJECTS, threads.size() - first));
+        const DWORD n =
+            static_cast<DWORD>(std::min<size_t>(MAXIMUM_WAIT_OBJECTS, threads.size() - first));
         WaitForMultipleObjects(n, &threads[first], TRUE, INFINITE);
     }
 }
@@ -135,17 +113,19 @@ Figures RunLoader(const std::vector<std::wstring>& /*paths*/, int n) {
         std::fprintf(stderr, "PelLoader.dll not found\n");
         std::exit(1);
     }
-    const ProcessCost before = MeasureCost();
+    const peltest::ProcessUsage before = peltest::MeasureProcess();
     Arm(kState, n);
     const double t0 = NowMs();
     api.InitSet(0);
     f.initReturn = NowMs() - t0;
     WaitArmed();
     f.allQueried = NowMs() - t0;
-    const ProcessCost after = MeasureCost();
-    f.perPluginHandles = (static_cast<double>(after.handles) - before.handles) / n;
+    const peltest::ProcessUsage after = peltest::MeasureProcess();
+    f.perPluginHandles = static_cast<double>(after.handles - before.handles) / n;
     f.perPluginThreads = static_cast<double>(after.threads - before.threads) / n;
-    f.perPluginKb = (static_cast<double>(after.privateBytes) - static_cast<double>(before.privateBytes)) / 1024.0 / n;
+    f.perPluginKb =
+        (static_cast<double>(after.privateBytes) - static_cast<double>(before.privateBytes)) /
+        1024.0 / n;
 
     Arm(kState, n);
     double t = NowMs();
@@ -163,7 +143,8 @@ Figures RunLoader(const std::vector<std::wstring>& /*paths*/, int n) {
     api.Exit();
     f.shutdown = NowMs() - t;
     if (g_counts[kClose] - closes != n)
-        std::fprintf(stderr, "warning: %ld of %d plug-ins closed by Exit\n", g_counts[kClose] - closes, n);
+        std::fprintf(stderr, "warning: %ld of %d plug-ins closed by Exit\n",
+                     g_counts[kClose] - closes, n);
     return f;
 }
 
