@@ -97,12 +97,12 @@ TEST_F(MenuConfig, CandidatesAreNotTrimmedAndEmptyOnesAreReported) {
 }
 
 TEST_F(MenuConfig, InvokerFieldsAndClsid) {
-    for (const wchar_t* name : {L"Com", L"Com4", L"Dll3", L"DllComma", L"DllClsid", L"Empty",
+    for (const wchar_t* name : {L"Com", L"ComFour", L"Dll3", L"DllComma", L"DllClsid", L"Empty",
                                 L"BadClsid"})
         AddRecord(name);
     const wchar_t* clsid = L"{3DDBDB2E-7AF0-4039-B0E4-A2DEFFB014A4}";
     WriteMenu(L"Com", std::wstring(L"[Menu]\r\nMenuList=S\r\n[S]\r\nusedobj=Pel\r\ninvoker=x,1\r\nclsid=") + clsid);
-    WriteMenu(L"Com4", std::wstring(L"[Menu]\r\nMenuList=S\r\n[S]\r\nusedobj=Pel\r\ninvoker=0,1,x.dll,9,extra\r\nclsid=") + clsid);
+    WriteMenu(L"ComFour", std::wstring(L"[Menu]\r\nMenuList=S\r\n[S]\r\nusedobj=Pel\r\ninvoker=0,1,x.dll,9,extra\r\nclsid=") + clsid);
     WriteMenu(L"Dll3", L"[Menu]\r\nMenuList=S\r\n[S]\r\nusedobj=Pel\r\ninvoker=0, 2,my plugin.dll\r\n");
     WriteMenu(L"DllComma", L"[Menu]\r\nMenuList=S\r\n[S]\r\nusedobj=Pel\r\ninvoker=0,2,p.dll,\r\n");
     WriteMenu(L"DllClsid", std::wstring(L"[Menu]\r\nMenuList=S\r\n[S]\r\nusedobj=Pel\r\ninvoker=0,2,p.dll,7\r\nclsid=") + clsid);
