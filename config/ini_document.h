@@ -1,7 +1,18 @@
 // Reader for the loader's UTF-16 INI-style documents: the component list and the menu
 // documents. Read once from a file, queried by section and key, never written back.
+//
+// Limits of the fixed fields, and what the reader does beyond them:
+// - A header delivers at most 127 characters: the text after "[" is cut to its first 127
+//   characters before the closing bracket and the spaces are removed.
+// - A key is cut to the first 127 characters before the "=" and then trimmed of spaces.
+// - A logical line holds 2047 characters. The rest of the physical line in which its 2047th
+//   character lies is dropped up to the line feed; reading goes on with the next line.
+// - A U+0000 unit ends the text of its line (it still counts towards the line's length).
+// - LoadFromFile refuses a null path and a path of 260 characters or more.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 class IniEntry {
@@ -50,8 +61,15 @@ public:
 
 private:
     void Clear();
+    void ParseContent(const unsigned char* bytes, std::size_t size);
+    void ProcessLine(const wchar_t* line, std::size_t length);
+    void AddSection(const wchar_t* text, std::size_t length);
+    void AddEntry(const wchar_t* line, std::size_t length);
 
     std::vector<IniSection*> m_sections;
+    // Folded hash of each section's name, by index: the linear scan skips most sections
+    // without touching them. Names are not to be changed once parsed.
+    std::vector<std::uint32_t> m_nameKeys;
     wchar_t m_path[260];
     unsigned long m_fileSize;
     IniSection* m_pCurrentSection;
