@@ -238,7 +238,7 @@ void Checker::ExamineInstallLibrary() {
         m_report.findings.push_back(Problem(
             L"The install library " + Q(m_report.installLibrary) + L" does not export ordinal " +
                 std::to_wstring(entry.ordinal) + L" (" + entry.name +
-                L"); every question the loader asks through it goes unanswered.",
+                L"), so the loader's questions through that entry go unanswered.",
             change));
     }
 }
