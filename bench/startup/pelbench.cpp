@@ -2,8 +2,9 @@
 // baseline measured in the same run on the same plug-in files. Prints a table with the ratios.
 //
 //   build/win64/wine-run.sh build/win64/bin/pelbench.exe [N ...]     (default N: 1 10 100 1000)
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <atomic>
 #include <cstdio>

@@ -3,8 +3,9 @@
 // plug-ins themselves counted and the process's resources at the end against the start.
 //
 //   pelsoak.exe [--seconds N] [--seed S]        (the test suite runs a short form)
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <atomic>
 #include <cstdio>
