@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need from Debian's packages, and registers the
-# user-mode emulator that runs the shipping 32-bit build. Idempotent and quiet when everything
-# is already there.
+# Installs what the build and the tests need from Debian's packages. Idempotent and quiet when
+# everything is already there.
+#
+#   --with-win32   also install 32-bit Wine and register qemu's user-mode emulator, to run the
+#                  shipping 32-bit build by hand (see docs/win32.md)
 set -euo pipefail
 
 packages=(cmake ninja-build googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-          binutils-mingw-w64-i686 wine64 qemu-user-static wine32:i386)
+          binutils-mingw-w64-i686 wine64)
+with_win32=0
+[ "${1:-}" = "--with-win32" ] && with_win32=1
+[ $with_win32 -eq 1 ] && packages+=(qemu-user-static wine32:i386)
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ $with_win32 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "setup: adding the i386 architecture (for 32-bit Wine)"
     $sudo dpkg --add-architecture i386
 fi
@@ -27,6 +32,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null
 fi
+
+[ $with_win32 -eq 1 ] || exit 0
 
 # 32-bit code runs here only under qemu's user-mode emulation, registered with binfmt_misc
 # once per boot.
