@@ -116,19 +116,20 @@ void CWorkPart::ServeState(int state) {
     m_nState = MenuState();
 }
 
-// Serves an enable or disable wake-up. When both commands are pending, the one that matches
-// the last command issued is served last, so the plug-in ends in the host's last state.
+// Serves an enable or disable wake-up so that the plug-in ends in the state of the last command
+// issued, which the loader core records in the slot before it sets the event. A command that
+// matches it is served; an older, opposite one is served only while the newer one is still
+// pending (so "on, then off" gives 1 then 0); one that a newer command has already overtaken
+// and that was served is dropped.
 void CWorkPart::ServeCommands(int served) {
-    const int other = served == kEnable ? kDisable : kEnable;
     ResetEvent(m_hEvents[served]);
-    if (WaitForSingleObject(m_hEvents[other], 0) != WAIT_OBJECT_0) {
-        ServeState(served == kEnable ? 1 : 0);
-        return;
+    const int state = served == kEnable ? 1 : 0;
+    const int last = m_pSlot ? (m_pSlot->desired != 0 ? 1 : 0) : state;
+    if (state != last) {
+        const int other = served == kEnable ? kDisable : kEnable;
+        if (WaitForSingleObject(m_hEvents[other], 0) != WAIT_OBJECT_0) return;
     }
-    ResetEvent(m_hEvents[other]);
-    const int last = m_pSlot ? (m_pSlot->desired != 0 ? 1 : 0) : (other == kEnable ? 1 : 0);
-    ServeState(last ? 0 : 1);
-    ServeState(last);
+    ServeState(state);
 }
 
 int CWorkPart::WorkLoop() {
