@@ -233,6 +233,16 @@ TEST_F(DllAdapter, ModuleWithoutInitIsClosedAndUnloadedWithoutBeingServed) {
     EXPECT_TRUE(WorkerMessages().empty());
 }
 
+TEST_F(DllAdapter, ModuleWithoutInitOrCloseIsUnloadedWithTheCloseMessage) {
+    AddDll("Bare", 1, L"plugfix_bare.dll");
+    layout.Write({1});
+    api().InitSet(0);
+    ASSERT_TRUE(WaitOp("Bare", "detach"));
+    api().Exit();
+    EXPECT_EQ((Texts{"attach", "detach"}), CallTexts("Bare"));
+    EXPECT_EQ((Texts{"CWorkPart::DllExit DllClose is NULL"}), WorkerMessages());
+}
+
 TEST_F(DllAdapter, ModuleWithoutStateQueryReportsEachQuery) {
     AddDll("NoState", 1, L"plugfix_nostate.dll");
     layout.Write({1});

@@ -111,6 +111,7 @@ TEST(PluginFixtures, EachDllVariantExportsExactlyItsEntries) {
         {L"plugfix_nostate.dll", {5, 6, 10, 15, 20}, {7}},
         {L"plugfix_nokichange.dll", {5, 6, 7, 10, 20}, {15}},
         {L"plugfix_nomenu.dll", {5, 6, 7, 15}, {10, 20}},
+        {L"plugfix_bare.dll", {7, 10, 15, 20}, {5, 6}},
     };
     for (const Variant& variant : variants) {
         HMODULE module = LoadLibraryW(peltest::BinPath(variant.file).c_str());
