@@ -6,34 +6,7 @@ namespace {
 
 using namespace workertest;
 
-class LastCommand : public WorkerTest {
-protected:
-    // Antivirus (bit 1 set) is held inside the menu call of a disable.
-    void StartBusy() {
-        m_release = Blocker("Antivirus");
-        AddDll("Antivirus", 1);
-        layout.Write({1});
-        api().InitSet(0);
-        ASSERT_TRUE(WaitMessage(Loaded("AntivirusMenu")));
-        api().MenuBool(0);
-        ASSERT_TRUE(WaitOp("Antivirus", "blocked"));
-    }
-    // What the plug-in receives after the held call once released and quiet again.
-    Texts ReleaseAndSettle(size_t states) {
-        SetEvent(m_release);
-        EXPECT_TRUE(WaitOp("Antivirus", "DllState", 2 + states));
-        const Texts texts = SettledTexts("Antivirus", {"blocked"});
-        const Texts head{"attach", "DllInit 0 0 0", DllFun(1), "DllState", DllFun(0), "DllState"};
-        if (texts.size() < head.size() ||
-            Texts(texts.begin(), texts.begin() + head.size()) != head) {
-            ADD_FAILURE() << "unexpected start of the calls";
-            return {};
-        }
-        return Texts(texts.begin() + head.size(), texts.end());
-    }
-
-    HANDLE m_release = nullptr;
-};
+class LastCommand : public BusyPluginTest {};
 
 TEST_F(LastCommand, SetStateAsProjectAfterAnUnservedOffEndsOn) {
     StartBusy();

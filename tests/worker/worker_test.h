@@ -169,4 +169,37 @@ private:
     std::optional<peltest::LoaderApi> m_loader;
 };
 
+// The worker is held inside a menu call while the host issues commands; what it serves once
+// released shows how pending events are taken.
+class BusyPluginTest : public WorkerTest {
+protected:
+    // Antivirus is held inside the menu call of a disable; with `brokenComAfter` a COM record
+    // that cannot be created follows it in the table.
+    void StartBusy(bool brokenComAfter = false) {
+        m_release = Blocker("Antivirus");
+        AddDll("Antivirus", 1);
+        if (brokenComAfter) AddRecord("Broken", 1, L"0,1", peltest::SuiteLayout::NewClsid());
+        layout.Write({1});
+        api().InitSet(0);
+        ASSERT_TRUE(WaitMessage(Loaded("AntivirusMenu")));
+        api().MenuBool(0);
+        ASSERT_TRUE(WaitOp("Antivirus", "blocked"));
+    }
+    // Releases the plug-in and returns what it received after the blocked call once it has
+    // made `states` more state queries and then stayed quiet. Once released, every further
+    // menu call passes the open event at once ("blocked" records are left out).
+    Texts ReleaseAndSettle(size_t states) {
+        SetEvent(m_release);
+        EXPECT_TRUE(WaitOp("Antivirus", "DllState", 2 + states));
+        const Texts texts = SettledTexts("Antivirus", {"blocked"});
+        const Texts head{"attach", "DllInit 0 0 0", DllFun(1), "DllState", DllFun(0), "DllState"};
+        EXPECT_GE(texts.size(), head.size());
+        if (texts.size() < head.size()) return {};
+        EXPECT_EQ(head, Texts(texts.begin(), texts.begin() + head.size()));
+        return Texts(texts.begin() + head.size(), texts.end());
+    }
+
+    HANDLE m_release = nullptr;
+};
+
 }  // namespace workertest
