@@ -17,12 +17,14 @@
 #include "plugfix_calls.h"
 #include "suite.h"
 #include "suite_layout.h"
+#include "worker_test.h"
 
 namespace {
 
 using peltest::CallTexts;
 using peltest::DebugCapture;
 using peltest::PluginCalls;
+using workertest::ScopedEnv;
 using Texts = std::vector<std::string>;
 
 template <class Fn>
@@ -60,19 +62,6 @@ VARIANT Empty() {
     VariantInit(&v);
     return v;
 }
-
-class ScopedEnv {
-public:
-    ScopedEnv(const std::wstring& name, const std::wstring& value) : m_name(name) {
-        SetEnvironmentVariableW(name.c_str(), value.c_str());
-    }
-    ~ScopedEnv() { SetEnvironmentVariableW(m_name.c_str(), nullptr); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::wstring m_name;
-};
 
 // A copy of a fixture under its own name, loaded directly.
 class FixtureCopy {
