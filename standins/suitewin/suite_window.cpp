@@ -60,7 +60,7 @@ void Log(const char* event, const std::string& fields) {
 
 // dwData, cbData, the fields of the state message as far as cbData holds them, the block in
 // hex, and the sender last (it may contain blanks). Returns the state field for the reply.
-std::string LogMessage(const COPYDATASTRUCT& cds) {
+std::string LogMessage(const COPYDATASTRUCT& cds, bool* slow) {
     const BYTE* data = static_cast<const BYTE*>(cds.lpData);
     const DWORD size = data ? cds.cbData : 0;
     char number[64];
@@ -74,6 +74,7 @@ std::string LogMessage(const COPYDATASTRUCT& cds) {
         std::memcpy(&state, data + 4, 4);
         std::snprintf(number, sizeof(number), "nState=%d", state);
         stateField = number;
+        *slow = !g_options.slowStateOnly || state == g_options.slowState;
         std::snprintf(number, sizeof(number), " nCode=%d ", code);
         fields += number + stateField;
     }
@@ -94,9 +95,11 @@ std::string LogMessage(const COPYDATASTRUCT& cds) {
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COPYDATA: {
-            const std::string state = LogMessage(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+            bool slow = !g_options.slowStateOnly;
+            const std::string state =
+                LogMessage(*reinterpret_cast<const COPYDATASTRUCT*>(lParam), &slow);
             // A sender that waits with a time-out sees this one as not answering.
-            if (g_options.slowMs && g_messageCount++ < g_options.slowCount) {
+            if (g_options.slowMs && slow && g_messageCount++ < g_options.slowCount) {
                 Sleep(g_options.slowMs);
                 Log("reply", state);
             }
@@ -132,12 +135,22 @@ DWORD ToNumber(const wchar_t* text, bool* ok) {
     return static_cast<DWORD>(value);
 }
 
+bool ToState(const wchar_t* text, WindowOptions& options) {
+    wchar_t* end = nullptr;
+    const long value = wcstol(text, &end, 10);
+    if (end == text || *end != L'\0') return false;
+    options.slowStateOnly = true;
+    options.slowState = static_cast<INT32>(value);
+    return true;
+}
+
 }  // namespace
 
 void ReadEnvironment(WindowOptions& options) {
     std::wstring value;
     if (ReadVariable(L"PEL_MONITOR_LOG", &value)) options.logPath = value;
     if (ReadVariable(L"PEL_MONITOR_HANG", &value)) options.hang = value != L"0";
+    if (ReadVariable(L"PEL_MONITOR_SLOW_STATE", &value)) ToState(value.c_str(), options);
     for (const NumberOption& option : kNumberOptions) {
         bool ok = false;
         if (!ReadVariable(option.env, &value)) continue;
@@ -163,6 +176,10 @@ bool ParseCommandLine(const wchar_t* commandLine, WindowOptions& options) {
         }
         if (wcscmp(arg, L"--log") == 0) {
             options.logPath = argv[++i];
+            continue;
+        }
+        if (wcscmp(arg, L"--slow-state") == 0) {
+            ok = ToState(argv[++i], options);
             continue;
         }
         ok = false;

@@ -19,6 +19,11 @@ struct WindowOptions {
     DWORD resumeAfterMs = 0;     // --resume-after <ms>, PEL_MONITOR_RESUME_MS: pump again later
     DWORD slowMs = 0;            // --slow <ms>, PEL_MONITOR_SLOW_MS: answer each message later
     DWORD slowCount = MAXDWORD;  // --slow-count <n>, PEL_MONITOR_SLOW_COUNT: only n answers slow
+    // --slow-state <n>, PEL_MONITOR_SLOW_STATE: only messages with this state are answered
+    // slowly and counted; any other sender (another loader of the same desktop) gets its answer
+    // at once and cannot delay or use up the slow answers meant for one sender.
+    bool slowStateOnly = false;
+    INT32 slowState = 0;
 };
 
 // Log lines: "<event> class=<class> pid=<id> tick=<GetTickCount64> time=<hh:mm:ss.mmm> ...":

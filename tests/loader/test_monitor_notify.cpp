@@ -78,7 +78,8 @@ std::vector<LogEvent> Select(const std::vector<LogEvent>& events, const std::str
 }
 
 // The messages (or replies) with one state. Other tests' loaders send 0 or 1 to any window of
-// these classes, so each test here sends a state of its own and looks only at that.
+// these classes, so each test here sends a state of its own and looks only at that, and a slow
+// window is slow only for that state: the others' messages must not hold it up.
 std::vector<LogEvent> Received(const std::vector<LogEvent>& events, const std::string& windowClass,
                                int state, const std::string& event = "message") {
     std::vector<LogEvent> selected;
@@ -180,7 +181,7 @@ protected:
         // A monitor that the loader starts inherits these; the tests end it long before.
         for (const wchar_t* name :
              {L"PEL_MONITOR_DELAY_MS", L"PEL_MONITOR_HANG", L"PEL_MONITOR_RESUME_MS",
-              L"PEL_MONITOR_SLOW_MS", L"PEL_MONITOR_SLOW_COUNT"})
+              L"PEL_MONITOR_SLOW_MS", L"PEL_MONITOR_SLOW_COUNT", L"PEL_MONITOR_SLOW_STATE"})
             SetEnvironmentVariableW(name, nullptr);
         SetEnvironmentVariableW(L"PEL_MONITOR_LOG", m_log.c_str());
         SetEnvironmentVariableW(L"PEL_MONITOR_EXIT_MS", L"90000");
@@ -254,7 +255,7 @@ TEST_F(MonitorNotify, RunningMonitorGetsTheExactBlockOnceAndNothingIsStarted) {
 
 TEST_F(MonitorNotify, FrameIsToldFirstAndWaitedForWithoutTimeLimit) {
     // The frame answers only after 2.5 s; an untimed send waits for it.
-    Program frame(L"expertframe.exe", Options(L"--slow 2500"));
+    Program frame(L"expertframe.exe", Options(L"--slow 2500 --slow-state 2"));
     Program monitor(L"qxmonxp.exe", Options());
     ASSERT_NE(nullptr, WaitForWindow(kFrameClass));
     ASSERT_NE(nullptr, WaitForWindow(kMonitorClass));
@@ -279,7 +280,7 @@ TEST_F(MonitorNotify, FrameIsToldFirstAndWaitedForWithoutTimeLimit) {
 TEST_F(MonitorNotify, MonitorAnsweringTooLateGetsExactlyTwoSends) {
     InstallMonitor();
     // Each answer comes after 1.2 s, past the send's time-out: both sends fail.
-    Program monitor(L"qxmonxp.exe", Options(L"--slow 1200"));
+    Program monitor(L"qxmonxp.exe", Options(L"--slow 1200 --slow-state 7"));
     ASSERT_NE(nullptr, WaitForWindow(kMonitorClass));
 
     EXPECT_EQ(1, NotifyMonitorState(7));
@@ -371,6 +372,7 @@ TEST_F(StartedMonitor, IsSentToAgainUntilASendIsTaken) {
     // The first three answers come too late; the fourth send is taken and ends the sending.
     SetEnvironmentVariableW(L"PEL_MONITOR_SLOW_MS", L"1200");
     SetEnvironmentVariableW(L"PEL_MONITOR_SLOW_COUNT", L"3");
+    SetEnvironmentVariableW(L"PEL_MONITOR_SLOW_STATE", L"5");
 
     EXPECT_EQ(1, NotifyMonitorState(5));
     EXPECT_TRUE(EndStartedMonitors());
@@ -383,6 +385,7 @@ TEST_F(StartedMonitor, IsSentToAgainUntilASendIsTaken) {
 
 TEST_F(StartedMonitor, ThatNeverAnswersInTimeGetsEighteenSends) {
     SetEnvironmentVariableW(L"PEL_MONITOR_SLOW_MS", L"1200");
+    SetEnvironmentVariableW(L"PEL_MONITOR_SLOW_STATE", L"8");
 
     EXPECT_EQ(1, NotifyMonitorState(8));
     EXPECT_TRUE(EndStartedMonitors());
