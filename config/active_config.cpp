@@ -48,6 +48,7 @@ int CPelInit::ReadQXActive() {
         m_pObjQXAC = nullptr;
         return 0;
     }
+    m_dwActiveMask = ActiveOptionMask();
     pel::ForEachListItem(strComposeList, [this](const std::wstring& item) {
         FillPluginItem(item.c_str());
         return false;
@@ -80,7 +81,7 @@ int CPelInit::FillPluginItem(const wchar_t* tchSecName) {
     pel::CopyText(tchId, section->GetValue(L"id"));
     item.nId = pel::ParseDecimal(tchId);
 
-    item.bActiveOpt = pel::MaskBit(ActiveOptionMask(), item.nId) ? 1 : 0;
+    item.bActiveOpt = pel::MaskBit(m_dwActiveMask, item.nId) ? 1 : 0;
     if (item.bActiveOpt) g_nProjectState = 1;
 
     item.nLoader = pel::ParseDecimal(tchLoader);

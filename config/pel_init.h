@@ -2,6 +2,8 @@
 // table; Exit's shutdown pass is its last operation.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 class IniDocument;
@@ -27,6 +29,7 @@ public:
     int ExitClear();
 
     IniDocument* m_pObjQXAC = nullptr;
+    DWORD m_dwActiveMask = 0;  // read once per component list, for each record it fills
     IniDocument* m_pObjMenu = nullptr;
     int m_nCurIndex = 0;
 };

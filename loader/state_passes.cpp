@@ -67,10 +67,12 @@ DWORD ActiveOptionMask() {
 
 int RefreshPluginState() {
     g_nState = 0;
+    // One reading for the whole pass, taken before the lock: every record sees the same mask,
+    // and no store call holds up the workers.
+    const DWORD mask = ActiveOptionMask();
     CLoaderLockGuard lock;
     const int count = g_ArrayPlugin.Count();
     for (int i = 0; i < count; ++i) {
-        const DWORD mask = ActiveOptionMask();
         PluginItem& item = g_ArrayPlugin.At(i);
         item.bActiveOpt = pel::MaskBit(mask, item.nId) ? 1 : 0;
         item.bEnable = item.bActiveOpt;
