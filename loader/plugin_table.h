@@ -35,6 +35,23 @@ struct PluginItem {
     pel::WorkerSlot* pWorker;   // what the record shares with its worker; null without one
 };
 
+namespace pel {
+
+// Clears the record's four event fields; whoever owns the handles closes them.
+inline void ForgetEvents(PluginItem& item) {
+    item.hEventEnable = item.hEventDisable = item.hEventExit = item.hEventSetupChange = nullptr;
+}
+
+// Clears what the record shares with its worker once the worker owns it alone: the events and
+// the published plug-in.
+inline void ForgetWorkerHandles(PluginItem& item) {
+    ForgetEvents(item);
+    item.hModule = nullptr;
+    item.pComInterface = nullptr;
+}
+
+}  // namespace pel
+
 // Carries the HRESULT of a table failure: E_INVALIDARG for a bad index, E_OUTOFMEMORY when the
 // table cannot grow.
 class CHResultError {

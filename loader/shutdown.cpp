@@ -55,12 +55,9 @@ int CPelInit::ExitClear() {
             item.bThreadStarted = 0;
             // From here the worker owns the events: it closes them on its way out.
             if (item.hEventExit) SetEvent(item.hEventExit);
-            item.hEventEnable = item.hEventDisable = item.hEventExit = item.hEventSetupChange =
-                nullptr;
             if (item.nInvokerType == 1 && !item.pComInterface)
                 pel::Trace("CPelInit::ExitClear pComInterface is NULL");
-            item.hModule = nullptr;
-            item.pComInterface = nullptr;
+            pel::ForgetWorkerHandles(item);
             if (item.hThread && item.pWorker) {
                 StoppingWorker worker{item.hThread, item.pWorker, {}};
                 pel::CopyText(worker.menuTag, item.MenuTag);

@@ -24,8 +24,7 @@ BOOL CWorkPart::LoadCom(PluginItem* pItemPlug) {
         return FALSE;
     }
     CallPlugin([&] { m_pComInterface->PluginInit(0, 0, 0); });
-    ComMenuHandle(m_nState);
-    m_nState = ComMenuState();
+    ServeState(m_nState);
     return TRUE;
 }
 

@@ -36,8 +36,7 @@ BOOL CWorkPart::LoadDll(PluginItem* pItemPlug) {
     auto init = Export<PelDllInitFn>(m_hModule, kPelOrdinalInit);
     if (!init) return FALSE;
     CallPlugin([&] { init(0, 0, 0); });
-    DllMenuHandle(m_nState);
-    m_nState = DllMenuState();
+    ServeState(m_nState);
     return TRUE;
 }
 

@@ -68,7 +68,7 @@ CWorkPart::CWorkPart(pel::WorkerSlot* slot)
 CWorkPart::~CWorkPart() { CloseEvents(); }
 
 bool CWorkPart::BeginPluginCall() {
-    if (m_bAbandoned || (m_pSlot && !m_pSlot->BeginCall())) {
+    if (m_bAbandoned || !m_pSlot->BeginCall()) {
         m_bAbandoned = true;
         return false;
     }
@@ -76,7 +76,7 @@ bool CWorkPart::BeginPluginCall() {
 }
 
 void CWorkPart::EndPluginCall() {
-    if (m_pSlot && !m_pSlot->EndCall()) m_bAbandoned = true;
+    if (!m_pSlot->EndCall()) m_bAbandoned = true;
 }
 
 BOOL CWorkPart::Init(PluginItem* pItemPlug) {
@@ -124,7 +124,7 @@ void CWorkPart::ServeState(int state) {
 void CWorkPart::ServeCommands(int served) {
     ResetEvent(m_hEvents[served]);
     const int state = served == kEnable ? 1 : 0;
-    const int last = m_pSlot ? (m_pSlot->desired != 0 ? 1 : 0) : state;
+    const int last = m_pSlot->desired != 0 ? 1 : 0;
     if (state != last) {
         const int other = served == kEnable ? kDisable : kEnable;
         if (WaitForSingleObject(m_hEvents[other], 0) != WAIT_OBJECT_0) return;
@@ -154,12 +154,7 @@ int CWorkPart::WorkLoop() {
                 // wait means they are unusable: give the record up rather than spin on them.
                 {
                     CLoaderLockGuard lock;
-                    if (PluginItem* item = OwnRecord()) {
-                        item->hEventEnable = item->hEventDisable = item->hEventExit =
-                            item->hEventSetupChange = nullptr;
-                        item->hModule = nullptr;
-                        item->pComInterface = nullptr;
-                    }
+                    if (PluginItem* item = OwnRecord()) pel::ForgetWorkerHandles(*item);
                 }
                 CloseEvents();
                 ClosePlugin();
@@ -175,7 +170,6 @@ int CWorkPart::WorkLoop() {
 }
 
 PluginItem* CWorkPart::OwnRecord() {
-    if (!m_pSlot) return nullptr;
     const int count = g_ArrayPlugin.Count();
     for (int i = 0; i < count; ++i) {
         PluginItem& item = g_ArrayPlugin.At(i);
@@ -206,8 +200,7 @@ BOOL CWorkPart::HandleLoadFail(PluginItem* /*pItemPlug*/) {
         // Still the record's events: close them and clear the record under the lock, so that no
         // pass sets a closed handle.
         CloseEvents();
-        item->hEventEnable = item->hEventDisable = item->hEventExit = item->hEventSetupChange =
-            nullptr;
+        pel::ForgetEvents(*item);
     }
     return TRUE;
 }
