@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int kSetupChangeCode = 18;
-
 // No exception crosses an export: a table failure ends the call with the result it has.
 template <class Body>
 void Guarded(Body&& body) {
@@ -34,14 +32,9 @@ int __stdcall InitSet(int /*unused1*/, int hostValue, int /*unused3*/) {
     Guarded([] {
         CPelInit init;
         g_nProjectState = 0;
-        bool running;
-        {
-            CLoaderLockGuard lock;
-            running = pel::g_bRunning;
-        }
         // Plug-ins still running from an InitSet without Exit are shut down first, so that no
         // worker outlives the records it was started for.
-        if (running) init.ExitClear();
+        if (pel::IsRunning()) init.ExitClear();
         {
             CLoaderLockGuard lock;
             g_ArrayPlugin.RemoveAll();
@@ -121,21 +114,16 @@ VARIANT __stdcall MenuHandle(VARIANT command, VARIANT, VARIANT) {
 }
 
 int __stdcall NotifySetChange(int code, int /*unused*/) {
-    if (code != kSetupChangeCode) return g_nProjectState;
+    if (code != pel::kSetupChangeCode) return g_nProjectState;
     pel::CHostCallGuard calls(pel::CHostCallGuard::kShared);
     g_nProjectState = 0;
     Guarded([] { RefreshPluginState(); });
     g_nProjectState = 0;
     Guarded([] { StartWorkers(); });
-    bool running;
-    {
-        CLoaderLockGuard lock;
-        running = pel::g_bRunning;
-    }
     // A loader that has been shut down has nobody to tell.
-    if (running) {
+    if (pel::IsRunning()) {
         NotifyMonitorState(g_nState);
-        Guarded([] { SignalPlugins(kSetupChangeCode); });
+        Guarded([] { SignalPlugins(pel::kSetupChangeCode); });
     }
     return g_nProjectState;
 }

@@ -43,6 +43,11 @@ namespace pel {
 // Read and written under g_csLoader.
 extern bool g_bRunning;
 
+inline bool IsRunning() {
+    CLoaderLockGuard lock;
+    return g_bRunning;
+}
+
 // Orders the host's calls: InitSet and Exit run alone, the other entry points may run
 // together. Needs no initialisation.
 class CHostCallGuard {

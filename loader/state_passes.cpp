@@ -14,16 +14,14 @@
 
 namespace {
 
-constexpr int kSetupChangeCode = 18;
-
 HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 
 void CloseRecordEvents(PluginItem& item) {
-    for (HANDLE* event : {&item.hEventEnable, &item.hEventDisable, &item.hEventExit,
-                          &item.hEventSetupChange}) {
-        if (*event) CloseHandle(*event);
-        *event = nullptr;
+    for (HANDLE event : {item.hEventEnable, item.hEventDisable, item.hEventExit,
+                         item.hEventSetupChange}) {
+        if (event) CloseHandle(event);
     }
+    pel::ForgetEvents(item);
 }
 
 // Hands a heap copy of the record to a new worker thread. The worker holds a reference on the
@@ -88,7 +86,7 @@ int SignalPlugins(int code) {
     for (int i = 0; i < count; ++i) {
         PluginItem& item = g_ArrayPlugin.At(i);
         if (item.nLoader != 1) continue;
-        if (code == kSetupChangeCode && item.hEventSetupChange) SetEvent(item.hEventSetupChange);
+        if (code == pel::kSetupChangeCode && item.hEventSetupChange) SetEvent(item.hEventSetupChange);
         pel::SignalEnableState(item);
     }
     return 1;

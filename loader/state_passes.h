@@ -15,6 +15,8 @@ int SignalPlugins(int code);
 int StartWorkers();
 
 namespace pel {
+// The host's code for "the settings have changed" (NotifySetChange, SignalPlugins).
+constexpr int kSetupChangeCode = 18;
 // Sets the record's enable or disable event according to its bEnable, when it has events.
 // Call with g_csLoader held.
 void SignalEnableState(PluginItem& item);
