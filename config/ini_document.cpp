@@ -111,6 +111,12 @@ std::uint32_t NameKey(const wchar_t* name) {
 
 bool EndsName(wchar_t c) { return c == L']' || c == L'\r'; }
 
+// Narrows [*begin, *end) of text so that it neither starts nor ends with a space.
+void TrimSpaces(const wchar_t* text, std::size_t* begin, std::size_t* end) {
+    while (*begin < *end && text[*begin] == L' ') ++*begin;
+    while (*end > *begin && text[*end - 1] == L' ') --*end;
+}
+
 }  // namespace
 
 IniSection::IniSection() : name{} {}
@@ -238,8 +244,7 @@ void IniDocument::AddSection(const wchar_t* text, std::size_t length) {
     if (n >= 1 && EndsName(text[n - 1])) end = n - 1;
     if (n >= 2 && EndsName(text[n - 2])) end = n - 2;
     std::size_t begin = 0;
-    while (begin < end && text[begin] == L' ') ++begin;
-    while (end > begin && text[end - 1] == L' ') --end;
+    TrimSpaces(text, &begin, &end);
 
     std::unique_ptr<IniSection> section(new IniSection);
     std::wmemcpy(section->name, text + begin, end - begin);
@@ -261,8 +266,7 @@ void IniDocument::AddEntry(const wchar_t* line, std::size_t length) {
         std::size_t keyEnd = static_cast<std::size_t>(equals - line);
         if (keyEnd > kKeyMax) keyEnd = kKeyMax;
         std::size_t keyBegin = 0;
-        while (keyBegin < keyEnd && line[keyBegin] == L' ') ++keyBegin;
-        while (keyEnd > keyBegin && line[keyEnd - 1] == L' ') --keyEnd;
+        TrimSpaces(line, &keyBegin, &keyEnd);
         std::wmemcpy(entry->key, line + keyBegin, keyEnd - keyBegin);
 
         // No trimming at the start: " = x" has the value " x".
