@@ -13,15 +13,7 @@
 
 namespace {
 
-std::string Utf16Bytes(const std::wstring& text, bool bom = true) {
-    std::string bytes;
-    if (bom) bytes += "\xFF\xFE";
-    for (wchar_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
-    }
-    return bytes;
-}
+using peltest::Utf16Bytes;
 
 std::unique_ptr<IniDocument> ParseBytes(const std::string& bytes) {
     auto doc = std::make_unique<IniDocument>();

@@ -15,14 +15,18 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
     return ok && written == bytes.size();
 }
 
-bool WriteUtf16File(const std::wstring& path, const std::wstring& text, bool bom) {
+std::string Utf16Bytes(const std::wstring& text, bool bom) {
     std::string bytes;
     if (bom) bytes += "\xFF\xFE";
     for (wchar_t c : text) {
         bytes.push_back(static_cast<char>(c & 0xFF));
         bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
     }
-    return WriteBytes(path, bytes);
+    return bytes;
+}
+
+bool WriteUtf16File(const std::wstring& path, const std::wstring& text, bool bom) {
+    return WriteBytes(path, Utf16Bytes(text, bom));
 }
 
 }  // namespace peltest

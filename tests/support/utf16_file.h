@@ -5,7 +5,9 @@
 
 namespace peltest {
 
-// Writes `text` as UTF-16LE code units (with FF FE first when `bom`); true on success.
+// `text` as UTF-16LE code units, with FF FE first when `bom`.
+std::string Utf16Bytes(const std::wstring& text, bool bom = true);
+// Writes Utf16Bytes(text, bom); true on success.
 bool WriteUtf16File(const std::wstring& path, const std::wstring& text, bool bom = true);
 // Writes raw bytes.
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
