@@ -10,17 +10,11 @@
 
 #include "platform/install_module.h"
 #include "platform/vemm_key.h"
+#include "suite.h"
 
 namespace {
 
 const HKEY kRoot = HKEY_LOCAL_MACHINE;
-
-std::wstring ProgramDir() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir = path;
-    return dir.substr(0, dir.find_last_of(L'\\'));
-}
 
 // An export of the store library the client loaded, or null before it is loaded.
 template <class Fn>
@@ -28,6 +22,18 @@ Fn StoreExport(const char* name) {
     const HMODULE store = GetModuleHandleW(L"VemmBase.dll");
     if (!store) return nullptr;
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(store, name)));
+}
+
+// Both queries fail with `code`, give no length and leave the caller's number and text alone.
+void ExpectQueriesFail(VemmKey& key, LONG code) {
+    DWORD value = 0xA5A5A5A5;
+    EXPECT_EQ(code, key.QueryDWORDValue(L"ActiveOpt", &value));
+    EXPECT_EQ(0xA5A5A5A5u, value);
+    wchar_t text[8] = L"keep";
+    ULONG chars = 8;
+    EXPECT_EQ(code, key.QueryStringValue(L"Path", text, &chars));
+    EXPECT_EQ(0u, chars);
+    EXPECT_STREQ(L"keep", text);
 }
 
 // ---- No VemmBase.dll anywhere on the search path.
@@ -41,14 +47,7 @@ TEST(MissingStore, EmptyPathIsRefusedBeforeTheLibraryIsSought) {
 
 TEST(MissingStore, EveryOperationReportsTheMissingLibrary) {
     VemmKey key;
-    DWORD value = 0xA5A5A5A5;
-    EXPECT_EQ(ERROR_MOD_NOT_FOUND, key.QueryDWORDValue(L"ActiveOpt", &value));
-    EXPECT_EQ(0xA5A5A5A5u, value);
-    wchar_t text[8] = L"keep";
-    ULONG chars = 8;
-    EXPECT_EQ(ERROR_MOD_NOT_FOUND, key.QueryStringValue(L"Path", text, &chars));
-    EXPECT_EQ(0u, chars);
-    EXPECT_STREQ(L"keep", text);
+    ExpectQueriesFail(key, ERROR_MOD_NOT_FOUND);
     key.CloseKey();
     key.Release();
     EXPECT_EQ(nullptr, GetModuleHandleW(L"VemmBase.dll"));
@@ -66,7 +65,7 @@ TEST(MissingStore, InstallLibraryIsLoadedByItsBareName) {
     ASSERT_TRUE(g_pInstallModule->IsLoaded());
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(g_pInstallModule->m_hLibrary, path, MAX_PATH);
-    EXPECT_EQ(0, lstrcmpiW((ProgramDir() + L"\\QXInstall.dll").c_str(), path));
+    EXPECT_EQ(0, lstrcmpiW(peltest::BinPath(L"QXInstall.dll").c_str(), path));
 }
 
 // ---- A store library without "GetVemmPtr".
@@ -75,14 +74,7 @@ TEST(NoEntryStore, OperationsReportTheMissingEntry) {
     VemmKey key;
     EXPECT_EQ(ERROR_INVALID_PARAMETER, key.OpenKey(kRoot, L""));
     EXPECT_EQ(ERROR_MOD_NOT_FOUND, key.OpenKey(kRoot, L"OPTIONS\\Active"));
-    DWORD value = 7;
-    EXPECT_EQ(ERROR_MOD_NOT_FOUND, key.QueryDWORDValue(L"ActiveOpt", &value));
-    EXPECT_EQ(7u, value);
-    wchar_t text[8] = L"keep";
-    ULONG chars = 8;
-    EXPECT_EQ(ERROR_MOD_NOT_FOUND, key.QueryStringValue(L"Path", text, &chars));
-    EXPECT_EQ(0u, chars);
-    EXPECT_STREQ(L"keep", text);
+    ExpectQueriesFail(key, ERROR_MOD_NOT_FOUND);
     // The library was found and stays loaded.
     EXPECT_NE(nullptr, GetModuleHandleW(L"VemmBase.dll"));
 }
@@ -101,14 +93,7 @@ TEST(NullStore, NoObjectIsAskedForAgainAtEveryOperation) {
         const auto calls = StoreExport<LONG(__stdcall*)()>("GetVemmPtrCalls");
         ASSERT_NE(nullptr, calls);
         const LONG before = calls();
-        DWORD value = 9;
-        EXPECT_EQ(ERROR_MOD_NOT_FOUND, key.QueryDWORDValue(L"ActiveOpt", &value));
-        EXPECT_EQ(9u, value);
-        wchar_t text[8] = L"keep";
-        ULONG chars = 8;
-        EXPECT_EQ(ERROR_MOD_NOT_FOUND, key.QueryStringValue(L"Path", text, &chars));
-        EXPECT_EQ(0u, chars);
-        EXPECT_STREQ(L"keep", text);
+        ExpectQueriesFail(key, ERROR_MOD_NOT_FOUND);
         EXPECT_EQ(before + 2, calls());
     }
     // Releasing a key without an object asks for none.
