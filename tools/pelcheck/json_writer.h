@@ -29,6 +29,11 @@ public:
     }
     // A loader message, sent in the ANSI code page.
     JsonWriter& Ansi(const std::string& text) { return String(FromAnsi(text)); }
+    // null stands for an empty text.
+    JsonWriter& StringOrNull(const std::wstring& text) {
+        return text.empty() ? Null() : String(text);
+    }
+    JsonWriter& AnsiOrNull(const std::string& text) { return text.empty() ? Null() : Ansi(text); }
     JsonWriter& Number(long long value) {
         BeginValue();
         m_out += std::to_string(value);

@@ -64,6 +64,9 @@ const wchar_t* ListSourceName(ListSource source) {
     return L"";
 }
 
+// The plug-in's fixed entries: DllInit, DllClose, DllState, KIChange.
+constexpr WORD kEntryOrdinals[] = {5, 6, 7, 15};
+
 std::wstring MaskHex(DWORD mask) {
     wchar_t text[16];
     std::swprintf(text, 16, L"0x%08lx", static_cast<unsigned long>(mask));
@@ -116,7 +119,7 @@ std::wstring VerdictLine(const Component& c) {
 void WriteExports(TextOut& out, const ModuleImage& image, const std::wstring& indent,
                   UINT menuOrdinal, bool withMenu) {
     std::wstring line = indent + L"Exports:";
-    for (WORD ordinal : {5, 6, 7, 15}) {
+    for (WORD ordinal : kEntryOrdinals) {
         line += L" " + std::to_wstring(ordinal) + L" " + (image.Exports(ordinal) ? L"yes" : L"NO") +
                 L",";
     }
@@ -201,11 +204,7 @@ void JsonFinding(JsonWriter& j, const Finding& f) {
     j.Key("severity").String(f.severity == Severity::kProblem ? L"problem" : L"note");
     j.Key("message").String(f.what);
     j.Key("change").String(f.change);
-    j.Key("loader_text");
-    if (f.loaderText.empty())
-        j.Null();
-    else
-        j.Ansi(f.loaderText);
+    j.Key("loader_text").AnsiOrNull(f.loaderText);
     j.Key("loader_text_source").String(f.loaderText.empty() ? L"none" : SourceName(f.source));
     j.EndObject();
 }
@@ -271,19 +270,11 @@ void JsonComponent(JsonWriter& j, const Component& c) {
             j.Key("name").String(k.name);
             j.Key("outcome").String(OutcomeName(k.outcome));
             j.Key("detail").String(k.detail);
-            j.Key("loader_text");
-            if (k.loaderText.empty())
-                j.Null();
-            else
-                j.Ansi(k.loaderText);
+            j.Key("loader_text").AnsiOrNull(k.loaderText);
             j.EndObject();
         }
         j.EndArray();
-        j.Key("section");
-        if (c.menu.section.empty())
-            j.Null();
-        else
-            j.String(c.menu.section);
+        j.Key("section").StringOrNull(c.menu.section);
         j.EndObject();
     }
 
@@ -308,7 +299,7 @@ void JsonComponent(JsonWriter& j, const Component& c) {
         j.Key("path").String(c.dll.path);
         JsonImage(j, c.dll.image);
         j.Key("exports").Object();
-        for (WORD ordinal : {5, 6, 7, 15})
+        for (WORD ordinal : kEntryOrdinals)
             j.Key(std::to_string(ordinal).c_str()).Bool(c.dll.image.Exports(ordinal));
         j.EndObject();
         j.Key("menu_ordinal").Number(c.ordinal);
@@ -415,11 +406,7 @@ std::string FormatJson(const Report& r) {
     j.Key("exit_status").Number(r.ExitStatus());
     j.Key("problems").Number(r.ProblemCount());
     j.Key("store").Object();
-    j.Key("root");
-    if (r.storeRoot.empty())
-        j.Null();
-    else
-        j.String(r.storeRoot);
+    j.Key("root").StringOrNull(r.storeRoot);
     j.Key("available").Bool(r.storeAvailable);
     j.Key("mask").Number(r.mask);
     j.Key("mask_hex").String(MaskHex(r.mask));
