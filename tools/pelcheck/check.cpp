@@ -32,24 +32,19 @@ constexpr HRESULT kErrorInDll = static_cast<HRESULT>(0x800401F9);
 
 // ---- The loader's texts, formatted the way its diagnostics are. ----
 
-std::string Cut(const char* text) {
+template <class... Args>
+std::string LoaderText(const char* format, Args... args) {
+    char text[1025 + 1] = {};
+    wsprintfA(text, format, args...);
     std::string result = text;
     if (result.size() > static_cast<size_t>(pel::kMessageBufferSize - 1))
         result.resize(pel::kMessageBufferSize - 1);
     return result;
 }
 
-std::string LoaderText(const char* format, const wchar_t* arg) {
-    char text[1025 + 1] = {};
-    wsprintfA(text, format, arg);
-    return Cut(text);
-}
-
 std::string CoCreateText(const wchar_t* menuTag, HRESULT hr) {
-    char text[1025 + 1] = {};
-    wsprintfA(text, "CWorkPart::LoadCom CoCreateInstance Fail, MenuTag %S, HR %x", menuTag,
-              static_cast<unsigned>(hr));
-    return Cut(text);
+    return LoaderText("CWorkPart::LoadCom CoCreateInstance Fail, MenuTag %S, HR %x", menuTag,
+                      static_cast<unsigned>(hr));
 }
 
 const char kModuleIsNull[] = "CWorkPart::DllExit m_hModule is NULL";
@@ -80,6 +75,12 @@ Finding Problem(const std::wstring& what, const std::wstring& change,
 Finding Note(const std::wstring& what, const std::wstring& change,
              TextSource source = TextSource::kNone, const std::string& text = std::string()) {
     return Make(Severity::kNote, what, change, source, text);
+}
+
+int CountProblems(const std::vector<Finding>& findings) {
+    int count = 0;
+    for (const Finding& f : findings) count += f.severity == Severity::kProblem ? 1 : 0;
+    return count;
 }
 
 std::wstring Hex(DWORD value) {
@@ -113,6 +114,15 @@ std::wstring EmptyListReason(const IniDocument& doc, const wchar_t* section, con
     if (!found->FindEntry(key))
         return std::wstring(L"section [") + section + L"] has no " + key + L" line";
     return std::wstring(L"the ") + key + L" line of [" + section + L"] is empty";
+}
+
+// Why the system will not load a module the loader needs, or empty when it will.
+std::wstring UnloadableReason(const ModuleImage& image) {
+    if (image.mapped && image.machine == LoaderMachine()) return std::wstring();
+    if (image.machine != 0 && image.machine != LoaderMachine())
+        return L"it is built for " + std::wstring(MachineName(image.machine)) +
+               L", the loader for " + MachineName(LoaderMachine()) + L".";
+    return L"it is not a valid module (error " + std::to_wstring(image.mapError) + L").";
 }
 
 std::wstring OrdinalList(const ModuleImage& image) {
@@ -348,13 +358,11 @@ void Checker::ExamineSection(const IniDocument& doc, Component& c, int* nextReco
     if (c.composeText.find(L',') == std::wstring::npos) {
         c.alternatives.push_back({c.composeText, IsComposeInstalled(c.composeText.c_str()) != 0});
     } else {
-        std::wstring rest = c.composeText + L",";
-        for (size_t comma = rest.find(L','); comma != std::wstring::npos; comma = rest.find(L',')) {
-            const std::wstring name = rest.substr(0, comma);
-            rest.erase(0, comma + 1);
+        pel::ForEachListItem(c.composeText, [&](const std::wstring& name) {
             if (!name.empty())
                 c.alternatives.push_back({name, IsComposeInstalled(name.c_str()) != 0});
-        }
+            return false;
+        });
     }
     c.chosen = GetInstalledCompose(c.composeText.c_str());
 
@@ -653,17 +661,13 @@ void Checker::ExamineDll(Component& c, const PluginItem& item) {
                                      change, TextSource::kWorker, kModuleIsNull));
         return;
     }
-    if (!image.mapped || image.machine != LoaderMachine()) {
-        std::wstring what = L"The plug-in DLL " + Q(c.dll.path) + L" cannot be loaded: ";
-        if (image.machine != 0 && image.machine != LoaderMachine())
-            what += L"it is built for " + std::wstring(MachineName(image.machine)) +
-                    L", the loader for " + MachineName(LoaderMachine()) + L".";
-        else
-            what += L"it is not a valid module (error " + std::to_wstring(image.mapError) + L").";
-        c.findings.push_back(Problem(what,
-                                     L"Install a build of the plug-in for " +
-                                         std::wstring(MachineName(LoaderMachine())) + L".",
-                                     TextSource::kWorker, kModuleIsNull));
+    const std::wstring unloadable = UnloadableReason(image);
+    if (!unloadable.empty()) {
+        c.findings.push_back(
+            Problem(L"The plug-in DLL " + Q(c.dll.path) + L" cannot be loaded: " + unloadable,
+                    L"Install a build of the plug-in for " +
+                        std::wstring(MachineName(LoaderMachine())) + L".",
+                    TextSource::kWorker, kModuleIsNull));
         return;
     }
     const std::wstring dll = Q(c.dllName);
@@ -779,14 +783,10 @@ void Checker::ExamineCom(Component& c, const PluginItem& item) {
     }
     c.com.image = InspectModule(reg.serverPath);
     const ModuleImage& image = c.com.image;
-    if (!image.mapped || image.machine != LoaderMachine()) {
+    const std::wstring unloadable = UnloadableReason(image);
+    if (!unloadable.empty()) {
         c.findings.push_back(
-            Problem(L"The COM server " + Q(reg.serverPath) + L" cannot be loaded: " +
-                        (image.machine != 0 && image.machine != LoaderMachine()
-                             ? L"it is built for " + std::wstring(MachineName(image.machine)) +
-                                   L", the loader for " + MachineName(LoaderMachine()) + L"."
-                             : L"it is not a valid module (error " +
-                                   std::to_wstring(image.mapError) + L")."),
+            Problem(L"The COM server " + Q(reg.serverPath) + L" cannot be loaded: " + unloadable,
                     L"Register a build of the server for " +
                         std::wstring(MachineName(LoaderMachine())) + L".",
                     TextSource::kWorker, CoCreateText(item.MenuTag, kBadImage)));
@@ -852,15 +852,10 @@ void Checker::Attribute(const std::vector<std::string>& captured) {
 
 }  // namespace
 
-int Component::ProblemCount() const {
-    int count = 0;
-    for (const Finding& f : findings) count += f.severity == Severity::kProblem ? 1 : 0;
-    return count;
-}
+int Component::ProblemCount() const { return CountProblems(findings); }
 
 int Report::ProblemCount() const {
-    int count = 0;
-    for (const Finding& f : findings) count += f.severity == Severity::kProblem ? 1 : 0;
+    int count = CountProblems(findings);
     for (const Component& c : components) count += c.ProblemCount();
     return count;
 }
