@@ -56,6 +56,17 @@ private:
     DWORD m_error;
 };
 
+// Where the IMAGE_FILE_HEADER of the PE headers in `view` lies; 0 when they are not a PE's.
+DWORD FileHeaderOffset(const ImageView& view) {
+    const auto* dos = view.At<IMAGE_DOS_HEADER>(0);
+    if (!dos || dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
+    const DWORD ntOffset = static_cast<DWORD>(dos->e_lfanew);
+    const auto* signature = view.At<DWORD>(ntOffset);
+    if (!signature || *signature != IMAGE_NT_SIGNATURE) return 0;
+    const DWORD offset = ntOffset + sizeof(DWORD);
+    return view.At<IMAGE_FILE_HEADER>(offset) ? offset : 0;
+}
+
 // The machine named in the file's headers, read straight from the file: used to explain
 // why the system refused to map it.
 WORD FileMachine(const std::wstring& path) {
@@ -68,26 +79,17 @@ WORD FileMachine(const std::wstring& path) {
     CloseHandle(file);
     if (!ok) return 0;
     const ImageView view(head, read);
-    const auto* dos = view.At<IMAGE_DOS_HEADER>(0);
-    if (!dos || dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
-    const auto* signature = view.At<DWORD>(static_cast<DWORD>(dos->e_lfanew));
-    const auto* header =
-        view.At<IMAGE_FILE_HEADER>(static_cast<DWORD>(dos->e_lfanew) + sizeof(DWORD));
-    if (!signature || *signature != IMAGE_NT_SIGNATURE || !header) return 0;
-    return header->Machine;
+    const DWORD offset = FileHeaderOffset(view);
+    return offset ? view.At<IMAGE_FILE_HEADER>(offset)->Machine : 0;
 }
 
 void ReadExports(const BYTE* base, ModuleImage* image) {
     const ImageView headers(base, 4096);
-    const auto* dos = headers.At<IMAGE_DOS_HEADER>(0);
-    if (!dos || dos->e_magic != IMAGE_DOS_SIGNATURE) return;
-    const DWORD ntOffset = static_cast<DWORD>(dos->e_lfanew);
-    const auto* signature = headers.At<DWORD>(ntOffset);
-    const auto* fileHeader = headers.At<IMAGE_FILE_HEADER>(ntOffset + sizeof(DWORD));
-    if (!signature || *signature != IMAGE_NT_SIGNATURE || !fileHeader) return;
-    image->machine = fileHeader->Machine;
+    const DWORD fileOffset = FileHeaderOffset(headers);
+    if (!fileOffset) return;
+    image->machine = headers.At<IMAGE_FILE_HEADER>(fileOffset)->Machine;
 
-    const DWORD optionalOffset = ntOffset + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER);
+    const DWORD optionalOffset = fileOffset + sizeof(IMAGE_FILE_HEADER);
     const auto* magic = headers.At<WORD>(optionalOffset);
     if (!magic) return;
     DWORD imageSize = 0;
