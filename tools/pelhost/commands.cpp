@@ -58,6 +58,18 @@ bool ParseInt32(const std::string& word, int& value) {
     return true;
 }
 
+// "sleep" and "wait": a number of milliseconds, 0 to kLongestSleepMs.
+bool ParseMilliseconds(const char* command, const std::string& word, int& ms, std::string& error) {
+    long long value = 0;
+    if (!ParseInteger(word, 0, kLongestSleepMs, value)) {
+        error = std::string(command) + ": '" + word +
+                "' is not a number of milliseconds (0 to 600000)";
+        return false;
+    }
+    ms = static_cast<int>(value);
+    return true;
+}
+
 std::wstring Widen(const std::string& text) {
     const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
     if (size <= 1) return {};
@@ -194,17 +206,11 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
                 return false;
             }
             break;
-        case Op::Sleep: {
-            long long ms = 0;
+        case Op::Sleep:
             if (!required("sleep: the number of milliseconds", word)) return false;
-            if (!ParseInteger(word, 0, kLongestSleepMs, ms)) {
-                error = "sleep: '" + word + "' is not a number of milliseconds (0 to 600000)";
-                return false;
-            }
-            command.number = static_cast<int>(ms);
+            if (!ParseMilliseconds("sleep", word, command.number, error)) return false;
             break;
-        }
-        case Op::Wait: {
+        case Op::Wait:
             if (!required("wait: the text to wait for", word)) return false;
             if (word.empty()) {
                 error = "wait: the text to wait for is empty";
@@ -212,16 +218,9 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
             }
             command.text = word;
             command.number = kDefaultWaitMs;
-            long long ms = 0;
-            if (optional(word)) {
-                if (!ParseInteger(word, 0, kLongestSleepMs, ms)) {
-                    error = "wait: '" + word + "' is not a number of milliseconds (0 to 600000)";
-                    return false;
-                }
-                command.number = static_cast<int>(ms);
-            }
+            if (optional(word) && !ParseMilliseconds("wait", word, command.number, error))
+                return false;
             break;
-        }
         case Op::Menu: {
             if (!required("menu: the VARIANT type", word)) return false;
             const VariantType* type = nullptr;
