@@ -52,10 +52,7 @@ public:
                         nullptr);
         if (key) RegCloseKey(key);
     }
-    ~RegistryKey() {
-        RegDeleteTreeW(m_hive, m_path.c_str());
-        RegDeleteKeyW(m_hive, m_path.c_str());
-    }
+    ~RegistryKey() { RegDeleteTreeW(m_hive, m_path.c_str()); }
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
 

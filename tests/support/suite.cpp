@@ -69,8 +69,7 @@ TestSuite::TestSuite(bool withInstallLibrary) {
 }
 
 TestSuite::~TestSuite() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, m_storeKey.c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, m_storeKey.c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, m_storeKey.c_str());  // the key itself goes too
     RemoveTree(m_root);
 }
 

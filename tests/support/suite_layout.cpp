@@ -96,8 +96,6 @@ std::wstring SuiteLayout::NewClsid() {
 SuiteLayout::~SuiteLayout() {
     for (const std::wstring& clsid : m_clsids)
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\CLSID\\" + clsid).c_str());
-    for (const std::wstring& clsid : m_clsids)
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\CLSID\\" + clsid).c_str());
 }
 
 }  // namespace peltest

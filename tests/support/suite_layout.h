@@ -26,6 +26,9 @@ struct ComponentSpec {
 class SuiteLayout {
 public:
     explicit SuiteLayout(TestSuite& suite) : m_suite(suite) {}
+    ~SuiteLayout();  // removes the COM registrations it made
+    SuiteLayout(const SuiteLayout&) = delete;
+    SuiteLayout& operator=(const SuiteLayout&) = delete;
 
     // A DLL plug-in: copies the build's `fixtureDll` into the component folder as `dllName`
     // (default "<compose>.dll") and writes invoker "0,2,<dllName>,<ordinal>".
@@ -50,9 +53,6 @@ private:
     TestSuite& m_suite;
     std::vector<ComponentSpec> m_components;
     std::vector<std::wstring> m_clsids;
-
-public:
-    ~SuiteLayout();  // removes the COM registrations it made
 };
 
 }  // namespace peltest
