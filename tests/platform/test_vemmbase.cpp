@@ -72,6 +72,22 @@ std::wstring UniqueName() {
            std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(count++);
 }
 
+// Every name an enumeration of the open key gives, which must end with ERROR_NO_MORE_ITEMS.
+std::set<std::wstring> Names(IVemmStore* store,
+                             LONG (__stdcall IVemmStore::*enumerate)(DWORD, wchar_t*, DWORD*)) {
+    std::set<std::wstring> names;
+    wchar_t name[64];
+    for (DWORD index = 0;; ++index) {
+        DWORD chars = 64;
+        const LONG result = (store->*enumerate)(index, name, &chars);
+        if (result != 0) {
+            EXPECT_EQ(ERROR_NO_MORE_ITEMS, result);
+            return names;
+        }
+        names.insert(name);
+    }
+}
+
 class VemmBaseStandIn : public ::testing::Test {
 protected:
     peltest::TestSuite suite{false};
@@ -137,29 +153,9 @@ TEST_F(VemmBaseStandIn, EnumeratesValuesAndSubkeys) {
     suite.SetDword(L"List\\two", L"x", 1);
     StoreObject store;
     ASSERT_EQ(0, store->OpenKey(kRoot, L"List", kRead));
-    std::set<std::wstring> values;
-    std::set<std::wstring> keys;
-    wchar_t name[64];
-    for (DWORD index = 0;; ++index) {
-        DWORD chars = 64;
-        const LONG result = store->EnumValue(index, name, &chars);
-        if (result != 0) {
-            EXPECT_EQ(ERROR_NO_MORE_ITEMS, result);
-            break;
-        }
-        values.insert(name);
-    }
-    for (DWORD index = 0;; ++index) {
-        DWORD chars = 64;
-        const LONG result = store->EnumKey(index, name, &chars);
-        if (result != 0) {
-            EXPECT_EQ(ERROR_NO_MORE_ITEMS, result);
-            break;
-        }
-        keys.insert(name);
-    }
-    EXPECT_EQ((std::set<std::wstring>{L"alpha", L"beta"}), values);
-    EXPECT_EQ((std::set<std::wstring>{L"one", L"two"}), keys);
+    EXPECT_EQ((std::set<std::wstring>{L"alpha", L"beta"}),
+              Names(store.get(), &IVemmStore::EnumValue));
+    EXPECT_EQ((std::set<std::wstring>{L"one", L"two"}), Names(store.get(), &IVemmStore::EnumKey));
 }
 
 TEST_F(VemmBaseStandIn, RedirectionIsReadAtEveryOpen) {
