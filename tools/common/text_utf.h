@@ -1,11 +1,12 @@
-// Conversions between the loader's texts and what pelcheck writes.
+// Conversions between the tools' UTF-16 texts, the UTF-8 they read and write, and the ANSI
+// code page the loader formats its messages in.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-namespace pelcheck {
+namespace peltools {
 
 inline std::string Utf8(const std::wstring& text) {
     if (text.empty()) return std::string();
@@ -17,14 +18,17 @@ inline std::string Utf8(const std::wstring& text) {
     return result;
 }
 
-// The loader formats its messages in the ANSI code page.
-inline std::wstring FromAnsi(const std::string& text) {
+inline std::wstring Widen(UINT codePage, const std::string& text) {
     if (text.empty()) return std::wstring();
     const int size =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring result(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
     return result;
 }
 
-}  // namespace pelcheck
+inline std::wstring FromUtf8(const std::string& text) { return Widen(CP_UTF8, text); }
+
+inline std::wstring FromAnsi(const std::string& text) { return Widen(CP_ACP, text); }
+
+}  // namespace peltools

@@ -24,11 +24,11 @@ public:
     }
     JsonWriter& String(const std::wstring& text) {
         BeginValue();
-        Quote(Utf8(text));
+        Quote(peltools::Utf8(text));
         return *this;
     }
     // A loader message, sent in the ANSI code page.
-    JsonWriter& Ansi(const std::string& text) { return String(FromAnsi(text)); }
+    JsonWriter& Ansi(const std::string& text) { return String(peltools::FromAnsi(text)); }
     // null stands for an empty text.
     JsonWriter& StringOrNull(const std::wstring& text) {
         return text.empty() ? Null() : String(text);

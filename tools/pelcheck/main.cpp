@@ -49,10 +49,7 @@ void Write(DWORD which, const std::string& utf8) {
     if (!handle || handle == INVALID_HANDLE_VALUE) return;
     DWORD mode = 0;
     if (GetFileType(handle) == FILE_TYPE_CHAR && GetConsoleMode(handle, &mode)) {
-        const int size =
-            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-        std::wstring text(static_cast<size_t>(size), L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], size);
+        const std::wstring text = peltools::FromUtf8(utf8);
         DWORD written = 0;
         WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
@@ -60,7 +57,7 @@ void Write(DWORD which, const std::string& utf8) {
     WriteBytes(handle, utf8);
 }
 
-void Write(DWORD which, const std::wstring& text) { Write(which, pelcheck::Utf8(text)); }
+void Write(DWORD which, const std::wstring& text) { Write(which, peltools::Utf8(text)); }
 
 int UsageError(const std::wstring& message) {
     Write(STD_ERROR_HANDLE, L"pelcheck: " + message + L"\r\n\r\n" + kUsage);

@@ -95,7 +95,7 @@ void WriteFinding(TextOut& out, const Finding& f, const std::wstring& indent) {
         out.Line(indent +
                  (f.source == TextSource::kWorker ? L"  The loader would send: "
                                                   : L"  The loader says: ") +
-                 Q(FromAnsi(f.loaderText)));
+                 Q(peltools::FromAnsi(f.loaderText)));
     } else if (f.severity == Severity::kProblem && f.source == TextSource::kNone) {
         out.Line(indent + L"  The loader sends no message for this.");
     }
@@ -163,7 +163,7 @@ void WriteComponent(TextOut& out, const Component& c) {
                 k.outcome != CandidateOutcome::kTaken && k.outcome != CandidateOutcome::kNotTried;
             out.Line(in + L"  - " + Q(k.name) + L": " + (refused ? L"refused: " : L"") + k.detail);
             if (!k.loaderText.empty())
-                out.Line(in + L"      The loader says: " + Q(FromAnsi(k.loaderText)));
+                out.Line(in + L"      The loader says: " + Q(peltools::FromAnsi(k.loaderText)));
         }
         if (!c.menu.section.empty()) {
             std::wstring kind = L"kind " + std::to_wstring(c.kind);
@@ -373,7 +373,7 @@ std::wstring FormatText(const Report& r) {
 
     if (!r.otherMessages.empty()) {
         out.Line(L"Other messages from the loader's readers:");
-        for (const std::string& m : r.otherMessages) out.Line(L"    " + Q(FromAnsi(m)));
+        for (const std::string& m : r.otherMessages) out.Line(L"    " + Q(peltools::FromAnsi(m)));
         out.Line();
     }
 

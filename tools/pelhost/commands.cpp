@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text_utf.h"
+
 namespace pelhost {
 namespace {
 
@@ -70,22 +72,6 @@ bool ParseMilliseconds(const char* command, const std::string& word, int& ms, st
     return true;
 }
 
-std::wstring Widen(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 1) return {};
-    std::wstring out(static_cast<size_t>(size - 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], size);
-    return out;
-}
-
-std::string Narrow(const wchar_t* text, int length) {
-    if (length <= 0) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], size, nullptr, nullptr);
-    return out;
-}
-
 struct VariantType {
     const char* name;
     VARTYPE vt;
@@ -127,7 +113,7 @@ bool ParseMenuValue(const std::string& word, MenuArgument& argument, std::string
         return true;
     }
     case VT_BSTR:
-        argument.text = Widen(word);
+        argument.text = peltools::FromUtf8(word);
         return true;
     default:
         break;
@@ -277,7 +263,8 @@ std::string FormatVariant(const VARIANT& value) {
     case VT_R8: std::snprintf(text, sizeof(text), "VT_R8 %g", value.dblVal); break;
     case VT_BSTR:
         return "VT_BSTR \"" +
-               Narrow(value.bstrVal, static_cast<int>(value.bstrVal ? SysStringLen(value.bstrVal) : 0)) +
+               peltools::Utf8(value.bstrVal ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal))
+                                            : std::wstring()) +
                "\"";
     default: std::snprintf(text, sizeof(text), "vt 0x%x", value.vt); break;
     }

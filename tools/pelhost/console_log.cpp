@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "text_utf.h"
+
 namespace pelhost {
 namespace {
 
@@ -39,14 +41,6 @@ std::string TrimLineEnd(std::string text) {
     return text;
 }
 
-std::string Narrow(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return {};
-    std::string out(static_cast<size_t>(size - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
-    return out;
-}
-
 LONG CALLBACK EchoDebugText(EXCEPTION_POINTERS* info) {
     const EXCEPTION_RECORD* record = info->ExceptionRecord;
     if (record->NumberParameters < 2) return EXCEPTION_CONTINUE_SEARCH;
@@ -56,7 +50,7 @@ LONG CALLBACK EchoDebugText(EXCEPTION_POINTERS* info) {
         if (ansi) text = ansi;
     } else if (record->ExceptionCode == kDbgPrintW) {
         const wchar_t* wide = reinterpret_cast<const wchar_t*>(record->ExceptionInformation[1]);
-        if (wide) text = Narrow(wide);
+        if (wide) text = peltools::Utf8(wide);
     } else {
         return EXCEPTION_CONTINUE_SEARCH;
     }

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "text_utf.h"
+
 namespace pelhost {
 namespace {
 
@@ -19,15 +21,6 @@ bool Resolve(HMODULE module, WORD ordinal, const char* name, Fn& fn, std::string
 
 }  // namespace
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &out[0], size, nullptr, nullptr);
-    return out;
-}
-
 std::wstring BesideHost(const std::wstring& file) {
     std::vector<wchar_t> path(MAX_PATH);
     for (;;) {
@@ -44,7 +37,7 @@ std::wstring BesideHost(const std::wstring& file) {
 bool LoadLoader(const std::wstring& path, LoaderBinding& binding, std::string& error) {
     HMODULE module = LoadLibraryW(path.c_str());
     if (!module) {
-        error = "cannot load " + Utf8(path) + " (error " + std::to_string(GetLastError()) + ")";
+        error = "cannot load " + peltools::Utf8(path) + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     std::string missing;
@@ -56,7 +49,7 @@ bool LoadLoader(const std::wstring& path, LoaderBinding& binding, std::string& e
     ok = Resolve(module, 10, "MenuHandle", binding.MenuHandle, missing) && ok;
     ok = Resolve(module, 15, "NotifySetChange", binding.NotifySetChange, missing) && ok;
     if (!ok) {
-        error = Utf8(path) + " has no export at ordinal " + missing;
+        error = peltools::Utf8(path) + " has no export at ordinal " + missing;
         FreeLibrary(module);
         return false;
     }

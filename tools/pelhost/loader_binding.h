@@ -36,6 +36,4 @@ bool LoadLoader(const std::wstring& path, LoaderBinding& binding, std::string& e
 // The folder of pelhost.exe joined with `file`.
 std::wstring BesideHost(const std::wstring& file);
 
-std::string Utf8(const std::wstring& text);
-
 }  // namespace pelhost

@@ -19,6 +19,7 @@
 #include "commands.h"
 #include "console_log.h"
 #include "loader_binding.h"
+#include "text_utf.h"
 
 namespace pelhost {
 namespace {
@@ -56,14 +57,14 @@ bool ParseOptions(const std::vector<std::wstring>& args, Options& options, std::
         } else if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
             options.help = true;
         } else if (arg.size() > 1 && arg[0] == L'-' && !(arg[1] >= L'0' && arg[1] <= L'9')) {
-            error = "unknown option '" + Utf8(arg) + "'";
+            error = "unknown option '" + peltools::Utf8(arg) + "'";
             return false;
         } else {
             break;  // the commands begin
         }
     }
     for (; i < args.size(); ++i)
-        for (const std::string& word : SplitWords(Utf8(args[i]))) options.words.push_back(word);
+        for (const std::string& word : SplitWords(peltools::Utf8(args[i]))) options.words.push_back(word);
     if (options.loaderPath.empty()) options.loaderPath = BesideHost(L"PelLoader.dll");
     return true;
 }
@@ -233,7 +234,7 @@ int Main() {
         PrintError(error);
         return kStatusLoader;
     }
-    PrintLine("loaded " + Utf8(options.loaderPath));
+    PrintLine("loaded " + peltools::Utf8(options.loaderPath));
 
     Session session(loader);
     int status = kStatusOk;
