@@ -154,9 +154,7 @@ TEST_F(QXInstallStandIn, StoredPathsNeedNoTerminatorAndMayBeExpandable) {
     EXPECT_EQ(folder, out);
 
     SetEnvironmentVariableW(L"PELTEST_SUITE_ROOT", suite.Root().c_str());
-    const std::wstring expandable = L"%PELTEST_SUITE_ROOT%\\Raw";
-    suite.SetBinary(L"Install\\Expand", L"Path", expandable.c_str(),
-                    static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t)), REG_EXPAND_SZ);
+    suite.SetString(L"Install\\Expand", L"Path", L"%PELTEST_SUITE_ROOT%\\Raw", REG_EXPAND_SZ);
     EXPECT_NE(0, getWorkPathFile(out, 260, L"Expand", L"a.dll", 0));
     EXPECT_EQ(folder + L"\\a.dll", out);
     EXPECT_NE(0, isComposeInstalled(L"Expand"));

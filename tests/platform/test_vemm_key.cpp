@@ -40,9 +40,7 @@ TEST_F(VemmKeyOnStore, ReadsTheActiveMask) {
 
 TEST_F(VemmKeyOnStore, ReadsTextsOfBothTextTypes) {
     suite.SetString(L"Values", L"Plain", L"C:\\Suite\\QXInstall.dll");
-    const std::wstring expandable = L"%SystemRoot%\\x";
-    suite.SetBinary(L"Values", L"Expand", expandable.c_str(),
-                    static_cast<DWORD>((expandable.size() + 1) * 2), REG_EXPAND_SZ);
+    suite.SetString(L"Values", L"Expand", L"%SystemRoot%\\x", REG_EXPAND_SZ);
     std::wstring text;
     ULONG chars = 0;
     EXPECT_EQ(0, QueryText(L"Plain", 32, &text, &chars));

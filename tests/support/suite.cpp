@@ -104,9 +104,9 @@ std::wstring TestSuite::InstallBinary(const std::wstring& binFile, const std::ws
 }
 
 void TestSuite::SetString(const std::wstring& keyPath, const std::wstring& name,
-                          const std::wstring& value) {
+                          const std::wstring& value, DWORD type) {
     SetBinary(keyPath, name, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)),
-              REG_SZ);
+              type);
 }
 
 void TestSuite::SetDword(const std::wstring& keyPath, const std::wstring& name, DWORD value) {

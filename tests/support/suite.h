@@ -39,7 +39,9 @@ public:
                                const std::wstring& asName);
 
     // Store values, as the loader reads them under the local-machine root.
-    void SetString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& value);
+    // A text with its terminator; `type` REG_EXPAND_SZ for an expandable one.
+    void SetString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& value,
+                   DWORD type = REG_SZ);
     void SetDword(const std::wstring& keyPath, const std::wstring& name, DWORD value);
     void SetBinary(const std::wstring& keyPath, const std::wstring& name, const void* data,
                    DWORD size, DWORD type);
