@@ -11,6 +11,7 @@
 #include "loader/monitor_notify.h"
 #include "platform/install_module.h"
 #include "suite.h"
+#include "utf16_file.h"
 
 namespace {
 
@@ -53,15 +54,8 @@ LogEvent ParseLine(const std::string& line) {
 
 std::vector<LogEvent> ReadLog(const std::wstring& path) {
     std::vector<LogEvent> events;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return events;
     std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    CloseHandle(file);
+    if (!peltest::ReadBytes(path, &text)) return events;
     size_t begin = 0;
     for (size_t end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2)
         events.push_back(ParseLine(text.substr(begin, end - begin)));
@@ -204,12 +198,11 @@ protected:
     // ended by themselves when asked.
     bool EndStartedMonitors() {
         bool byThemselves = true;
-        for (const LogEvent& start : Select(ReadLog(m_log), "start", kMonitor)) {
-            if (start.Field("uninit") != "1") continue;
-            HANDLE process =
-                OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(start.Field("pid")));
+        for (const LogEvent& start : LoaderStarts()) {
+            const DWORD processId = std::stoul(start.Field("pid"));
+            HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId);
             if (!process) continue;  // already gone
-            byThemselves = EndProgram(process, std::stoul(start.Field("pid"))) && byThemselves;
+            byThemselves = EndProgram(process, processId) && byThemselves;
             CloseHandle(process);
         }
         return byThemselves;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "suite.h"
+#include "utf16_file.h"
 
 namespace {
 
@@ -58,7 +59,8 @@ protected:
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
 
-        const std::string text = ReadLog(log);
+        std::string text;
+        if (!peltest::ReadBytes(log, &text)) text = "<no output>";
         if (!finished) return ::testing::AssertionFailure() << "child hung:\n" << text;
         // gtest exits with 0 also when the filter matched nothing.
         const size_t passed = text.find("[  PASSED  ] ");
@@ -66,18 +68,6 @@ protected:
         if (exitCode != 0 || count == 0)
             return ::testing::AssertionFailure() << "child exit code " << exitCode << ":\n" << text;
         return ::testing::AssertionSuccess() << count << " child tests passed";
-    }
-
-    static std::string ReadLog(const std::wstring& path) {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return "<no output>";
-        std::string text(GetFileSize(file, nullptr), '\0');
-        DWORD read = 0;
-        ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
-        CloseHandle(file);
-        text.resize(read);
-        return text;
     }
 
     peltest::TestSuite suite;

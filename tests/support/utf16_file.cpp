@@ -15,6 +15,19 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
     return ok && written == bytes.size();
 }
 
+bool ReadBytes(const std::wstring& path, std::string* bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bytes->clear();
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        bytes->append(buffer, read);
+    CloseHandle(file);
+    return true;
+}
+
 std::string Utf16Bytes(const std::wstring& text, bool bom) {
     std::string bytes;
     if (bom) bytes += "\xFF\xFE";

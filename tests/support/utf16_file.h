@@ -1,4 +1,5 @@
-// Writes documents the way the suite's tools do: UTF-16LE, optionally with a byte-order mark.
+// Writes documents the way the suite's tools do: UTF-16LE, optionally with a byte-order mark;
+// and raw bytes both ways.
 #pragma once
 
 #include <string>
@@ -11,5 +12,8 @@ std::string Utf16Bytes(const std::wstring& text, bool bom = true);
 bool WriteUtf16File(const std::wstring& path, const std::wstring& text, bool bom = true);
 // Writes raw bytes.
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
+// Reads a whole file, also one that another program still has open for writing; false when it
+// cannot be opened.
+bool ReadBytes(const std::wstring& path, std::string* bytes);
 
 }  // namespace peltest
