@@ -32,19 +32,11 @@ constexpr HRESULT kErrorInDll = static_cast<HRESULT>(0x800401F9);
 
 // ---- The loader's texts, formatted the way its diagnostics are. ----
 
-template <class... Args>
-std::string LoaderText(const char* format, Args... args) {
-    char text[1025 + 1] = {};
-    wsprintfA(text, format, args...);
-    std::string result = text;
-    if (result.size() > static_cast<size_t>(pel::kMessageBufferSize - 1))
-        result.resize(pel::kMessageBufferSize - 1);
-    return result;
-}
+using pel::FormatTrace;
 
 std::string CoCreateText(const wchar_t* menuTag, HRESULT hr) {
-    return LoaderText("CWorkPart::LoadCom CoCreateInstance Fail, MenuTag %S, HR %x", menuTag,
-                      static_cast<unsigned>(hr));
+    return FormatTrace("CWorkPart::LoadCom CoCreateInstance Fail, MenuTag %S, HR %x", menuTag,
+                       static_cast<unsigned>(hr));
 }
 
 const char kModuleIsNull[] = "CWorkPart::DllExit m_hModule is NULL";
@@ -286,7 +278,7 @@ void Checker::ExamineList() {
                     L"Install QXActive.config, a UTF-16 document whose section [Active] holds "
                     L"Active=<section>,<section>,..., in the folder of component \"Options\".",
                     TextSource::kReader,
-                    LoaderText("CPelInit::ReadQXActive  LoadFromFile %S Fail", path.c_str())));
+                    FormatTrace("CPelInit::ReadQXActive  LoadFromFile %S Fail", path.c_str())));
         return;
     }
     m_report.listLoaded = true;
@@ -340,7 +332,7 @@ void Checker::ExamineSection(const IniDocument& doc, Component& c, int* nextReco
                 L"] with loader=1, id=<bit> and compose=<component>, "
                 L"or correct the name in the Active line.",
             TextSource::kReader,
-            LoaderText("CPelInit::FillPluginItem  FindSection %S is NULL", c.name.c_str())));
+            FormatTrace("CPelInit::FillPluginItem  FindSection %S is NULL", c.name.c_str())));
         return;
     }
     c.sectionFound = true;
@@ -377,7 +369,7 @@ void Checker::ExamineSection(const IniDocument& doc, Component& c, int* nextReco
                 L"] if PelLoader should run this component; otherwise remove it from the Active "
                 L"line.",
             TextSource::kReader,
-            LoaderText("CPelInit::FillPluginItem  %S Loader is not correct", c.name.c_str())));
+            FormatTrace("CPelInit::FillPluginItem  %S Loader is not correct", c.name.c_str())));
     }
 
     wchar_t compose[260];
@@ -386,7 +378,7 @@ void Checker::ExamineSection(const IniDocument& doc, Component& c, int* nextReco
             L"The component name chosen from compose has " + std::to_wstring(c.chosen.size()) +
                 L" characters; at most 259 fit, so the component is left out.",
             L"Correct compose in section [" + c.name + L"].", TextSource::kReader,
-            LoaderText("CPelInit::FillPluginItem  chCompose %S is too long", c.chosen.c_str())));
+            FormatTrace("CPelInit::FillPluginItem  chCompose %S is too long", c.chosen.c_str())));
         return;
     }
     c.installed = IsComposeInstalled(compose) != 0;
@@ -406,7 +398,7 @@ void Checker::ExamineSection(const IniDocument& doc, Component& c, int* nextReco
             L"Install the component, or correct compose in section [" + c.name +
                 L"] to the name the install library knows it by.",
             TextSource::kReader,
-            LoaderText("CPelInit::FillPluginItem  chCompose %S is not installed", compose)));
+            FormatTrace("CPelInit::FillPluginItem  chCompose %S is not installed", compose)));
         return;
     }
     c.record = (*nextRecord)++;
@@ -447,7 +439,7 @@ void Checker::ExamineMenu(Component& c) {
     wchar_t path[260] = {};
     if (fits) GetWorkPathFile(path, L"Menu", fileName);
     const std::string noPath =
-        LoaderText("CPelInit::ReadMenuIni menu %S GetWorkPathFile fail", fileName);
+        FormatTrace("CPelInit::ReadMenuIni menu %S GetWorkPathFile fail", fileName);
     if (path[0] == L'\0') {
         c.findings.push_back(
             fits ? Problem(L"The install library gives no path for the menu document " +
@@ -471,7 +463,7 @@ void Checker::ExamineMenu(Component& c) {
                         L": a UTF-16 document with [Menu] MenuList=<section> and that section with "
                         L"usedobj=Pel and an invoker line.",
                     TextSource::kReader,
-                    LoaderText("CPelInit::GetModuleMenuInfo  LoadFromFile %S Fail", path)));
+                    FormatTrace("CPelInit::GetModuleMenuInfo  LoadFromFile %S Fail", path)));
         return;
     }
     c.menu.loaded = true;
@@ -515,7 +507,7 @@ void Checker::ExamineMenu(Component& c) {
                        L"MenuList, or list the component only once in QXActive.config."
                  : L"List in MenuList a section with usedobj=Pel and an invoker line.",
             TextSource::kWorker,
-            LoaderText("CWorkPart::Init plugin is not a DLL or com, MenuTag %S", item.MenuTag)));
+            FormatTrace("CWorkPart::Init plugin is not a DLL or com, MenuTag %S", item.MenuTag)));
         return;
     }
     for (const Candidate& k : c.menu.candidates) {
@@ -553,7 +545,7 @@ Candidate Checker::ExamineCandidate(const IniDocument& doc, Component& c, const 
                        ? L"no such section: the blank at the start or end is part of the name"
                        : L"no such section";
         k.expected =
-            LoaderText("CPelInit::FillPluginMenuInfo  FindSection %S is NULL", name.c_str());
+            FormatTrace("CPelInit::FillPluginMenuInfo  FindSection %S is NULL", name.c_str());
         return k;
     }
     wchar_t usedobj[64];
@@ -577,7 +569,7 @@ Candidate Checker::ExamineCandidate(const IniDocument& doc, Component& c, const 
                    (owner ? L" (list item " + std::to_wstring(owner->position) + L", [" +
                                 owner->name + L"])"
                           : std::wstring());
-        k.expected = LoaderText("CPelInit::FillPluginMenuInfo  FindSection %S Same", name.c_str());
+        k.expected = FormatTrace("CPelInit::FillPluginMenuInfo  FindSection %S Same", name.c_str());
         return k;
     }
     const std::wstring invoker = section->GetValue(L"invoker");
@@ -596,7 +588,7 @@ Candidate Checker::ExamineCandidate(const IniDocument& doc, Component& c, const 
         k.outcome = CandidateOutcome::kTooLong;
         k.detail = tooLong;
         k.expected =
-            LoaderText("CPelInit::FillPluginMenuInfo  FindSection %S text too long", name.c_str());
+            FormatTrace("CPelInit::FillPluginMenuInfo  FindSection %S text too long", name.c_str());
         return k;
     }
     k.outcome = CandidateOutcome::kTaken;
@@ -626,7 +618,7 @@ void Checker::ExamineInvoker(Component& c, const PluginItem& item) {
             L"Write invoker=0,2,<file>.dll,<menu ordinal> for a DLL plug-in, or invoker=0,1 "
             L"with clsid={...} for a COM plug-in.",
             TextSource::kWorker,
-            LoaderText("CWorkPart::Init plugin is not a DLL or com, MenuTag %S", item.MenuTag)));
+            FormatTrace("CWorkPart::Init plugin is not a DLL or com, MenuTag %S", item.MenuTag)));
     }
 }
 
@@ -693,14 +685,14 @@ void Checker::ExamineDll(Component& c, const PluginItem& item) {
             dll + L" does not export ordinal 7 (DllState): every state query gives 0" + exported +
                 L".",
             L"Export int __stdcall DllState(int*) at ordinal 7.", TextSource::kWorker,
-            LoaderText("CWorkPart::DllMenuState DllState is NULL, MenuTag %S", item.MenuTag)));
+            FormatTrace("CWorkPart::DllMenuState DllState is NULL, MenuTag %S", item.MenuTag)));
     }
     if (!image.Exports(15)) {
         c.findings.push_back(Problem(
             dll + L" does not export ordinal 15 (KIChange): it is never told of settings changes" +
                 exported + L".",
             L"Export int __stdcall KIChange(int, int) at ordinal 15.", TextSource::kWorker,
-            LoaderText("CWorkPart::DllSetupChange KIChange is NULL, MenuTag %S", item.MenuTag)));
+            FormatTrace("CWorkPart::DllSetupChange KIChange is NULL, MenuTag %S", item.MenuTag)));
     }
     if (c.ordinal == 0) {
         c.findings.push_back(
