@@ -59,24 +59,22 @@ void Log(const char* event, const std::string& fields) {
 }
 
 // dwData, cbData, the fields of the state message as far as cbData holds them, the block in
-// hex, and the sender last (it may contain blanks). Returns the state field for the reply.
-std::string LogMessage(const COPYDATASTRUCT& cds, bool* slow) {
+// hex, and the sender last (it may contain blanks). False when the message is too short to
+// hold a state; otherwise the state is in `state`.
+bool LogMessage(const COPYDATASTRUCT& cds, INT32* state) {
     const BYTE* data = static_cast<const BYTE*>(cds.lpData);
     const DWORD size = data ? cds.cbData : 0;
     char number[64];
     std::snprintf(number, sizeof(number), "dwData=%llu cbData=%lu",
                   static_cast<unsigned long long>(cds.dwData), cds.cbData);
     std::string fields = number;
-    std::string stateField;
-    if (size >= 8) {
-        INT32 code, state;
+    const bool hasState = size >= 8;
+    if (hasState) {
+        INT32 code;
         std::memcpy(&code, data, 4);
-        std::memcpy(&state, data + 4, 4);
-        std::snprintf(number, sizeof(number), "nState=%d", state);
-        stateField = number;
-        *slow = !g_options.slowStateOnly || state == g_options.slowState;
-        std::snprintf(number, sizeof(number), " nCode=%d ", code);
-        fields += number + stateField;
+        std::memcpy(state, data + 4, 4);
+        std::snprintf(number, sizeof(number), " nCode=%d nState=%d", code, *state);
+        fields += number;
     }
     fields += " data=";
     static const char kHex[] = "0123456789abcdef";
@@ -89,19 +87,21 @@ std::string LogMessage(const COPYDATASTRUCT& cds, bool* slow) {
         std::memcpy(sender, data + 8, size - 8 < sizeof(sender) ? size - 8 : sizeof(sender));
     fields += " sender=" + Utf8(sender, static_cast<int>(wcsnlen(sender, 260)));
     Log("message", fields);
-    return stateField;
+    return hasState;
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COPYDATA: {
-            bool slow = !g_options.slowStateOnly;
-            const std::string state =
-                LogMessage(*reinterpret_cast<const COPYDATASTRUCT*>(lParam), &slow);
+            INT32 state = 0;
+            const bool hasState =
+                LogMessage(*reinterpret_cast<const COPYDATASTRUCT*>(lParam), &state);
+            const bool slow =
+                !g_options.slowStateOnly || (hasState && state == g_options.slowState);
             // A sender that waits with a time-out sees this one as not answering.
             if (g_options.slowMs && slow && g_messageCount++ < g_options.slowCount) {
                 Sleep(g_options.slowMs);
-                Log("reply", state);
+                Log("reply", hasState ? "nState=" + std::to_string(state) : "");
             }
             return TRUE;
         }
