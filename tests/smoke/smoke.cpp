@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@
 #include "debug_capture.h"
 #include "loader/monitor_notify.h"
 #include "loader_api.h"
+#include "plugfix_calls.h"
 #include "suite.h"
 #include "suite_layout.h"
 
@@ -99,20 +101,10 @@ private:
 CRITICAL_SECTION SuiteWindows::s_lock;
 std::vector<SuiteWindows::Received> SuiteWindows::s_received;
 
-// Messages of one fixture plug-in copy, in order.
-std::vector<peltest::DebugMessage> Calls(const peltest::DebugCapture& capture, const std::string& name) {
-    std::vector<peltest::DebugMessage> calls;
-    const std::string prefix = "plugfix " + name + " ";
-    for (const peltest::DebugMessage& m : capture.Messages())
-        if (m.text.compare(0, prefix.size(), prefix) == 0)
-            calls.push_back({m.text.substr(prefix.size()), m.threadId});
-    return calls;
-}
-
+// How often fixture copy `name` received exactly `call` ("op args").
 size_t CountCalls(const peltest::DebugCapture& capture, const std::string& name, const std::string& call) {
-    size_t n = 0;
-    for (const peltest::DebugMessage& m : Calls(capture, name)) n += m.text == call;
-    return n;
+    const std::vector<std::string> texts = peltest::CallTexts(peltest::PluginCalls(capture, name));
+    return static_cast<size_t>(std::count(texts.begin(), texts.end(), call));
 }
 
 bool WaitCalls(const peltest::DebugCapture& capture, const std::string& name, const std::string& call,
@@ -155,22 +147,22 @@ int main() {
                                  WaitCalls(capture, "SmokeCom", "PluginGetState", 1);
             Check(started, "both enabled plug-ins are initialised and queried");
             Check(CountCalls(capture, "SmokeDll", "DllInit 0 0 0") == 1, "DllInit(0, 0, 0) once");
-            Check(CountCalls(capture, "SmokeDll", "DllFun vt=11 bool=1 | vt=3 i4=0 | vt=22 int=0") == 1,
+            Check(CountCalls(capture, "SmokeDll", peltest::DllFun(1)) == 1,
                   "menu handler gets VT_BOOL 1, VT_I4 0, VT_INT 0");
             Check(CountCalls(capture, "SmokeCom", "PluginInit 0 0 0") == 1, "PluginInit(0, 0, 0) once");
-            Check(CountCalls(capture, "SmokeCom", "PluginMenuHandle vt=11 bool=1 | vt=0 | vt=0") == 1,
+            Check(CountCalls(capture, "SmokeCom", peltest::ComMenu(1)) == 1,
                   "COM menu call gets VT_BOOL 1 and two empty VARIANTs");
-            Check(Calls(capture, "SmokeOff").empty(), "the disabled component is not loaded");
+            Check(peltest::PluginCalls(capture, "SmokeOff").empty(), "the disabled component is not loaded");
 
             VARTYPE type = VT_EMPTY;
             Check(api.MenuBool(0, &type) == 0 && type == VT_BOOL, "MenuHandle(off) returns VT_BOOL 0");
-            Check(WaitCalls(capture, "SmokeDll", "DllFun vt=11 bool=0 | vt=3 i4=0 | vt=22 int=0", 1) &&
-                      WaitCalls(capture, "SmokeCom", "PluginMenuHandle vt=11 bool=0 | vt=0 | vt=0", 1),
+            Check(WaitCalls(capture, "SmokeDll", peltest::DllFun(0), 1) &&
+                      WaitCalls(capture, "SmokeCom", peltest::ComMenu(0), 1),
                   "off reaches both plug-ins as VT_BOOL 0");
             Check(api.MenuBool(VARIANT_TRUE, &type) == VARIANT_TRUE && type == VT_BOOL,
                   "MenuHandle(on) returns VT_BOOL -1");
-            Check(WaitCalls(capture, "SmokeDll", "DllFun vt=11 bool=1 | vt=3 i4=0 | vt=22 int=0", 2) &&
-                      WaitCalls(capture, "SmokeCom", "PluginMenuHandle vt=11 bool=1 | vt=0 | vt=0", 2),
+            Check(WaitCalls(capture, "SmokeDll", peltest::DllFun(1), 2) &&
+                      WaitCalls(capture, "SmokeCom", peltest::ComMenu(1), 2),
                   "on reaches both plug-ins as VT_BOOL 1, not -1");
 
             int value = 0;
@@ -195,8 +187,8 @@ int main() {
 
             bool workerThreads = true;
             for (const char* name : {"SmokeDll", "SmokeCom"})
-                for (const auto& call : Calls(capture, name))
-                    if (call.text != "attach" && call.text != "detach") workerThreads &= call.threadId != host;
+                for (const peltest::PluginCall& call : peltest::PluginCalls(capture, name))
+                    if (call.op != "attach" && call.op != "detach") workerThreads &= call.threadId != host;
             Check(workerThreads, "every plug-in call runs on a worker thread");
 
             Check(api.Exit() == 1, "Exit returns 1");
@@ -206,10 +198,11 @@ int main() {
                       CountCalls(capture, "SmokeCom", "Release 0") == 1,
                   "the COM plug-in is closed and released once");
             Sleep(1000);
+            const std::vector<peltest::DebugMessage> messages = capture.Messages();
             bool quiet = true;
-            for (size_t i = after; i < capture.Messages().size(); ++i)
-                quiet &= capture.Messages()[i].text.compare(0, 8, "plugfix ") != 0 ||
-                         capture.Messages()[i].text.find(" detach") != std::string::npos;
+            for (size_t i = after; i < messages.size(); ++i)
+                quiet &= messages[i].text.compare(0, 8, "plugfix ") != 0 ||
+                         messages[i].text.find(" detach") != std::string::npos;
             Check(quiet, "no plug-in is called after Exit");
         }
     }

@@ -28,13 +28,8 @@ constexpr DWORD kWaitMs = 10000;
 inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 inline std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// The exact DllFun and PluginMenuHandle records for a state.
-inline std::string DllFun(int state) {
-    return "DllFun vt=11 bool=" + std::to_string(state) + " | vt=3 i4=0 | vt=22 int=0";
-}
-inline std::string ComMenu(int state) {
-    return "PluginMenuHandle vt=11 bool=" + std::to_string(state) + " | vt=0 | vt=0";
-}
+using peltest::ComMenu;
+using peltest::DllFun;
 
 inline std::string Loaded(const std::string& tag) { return "CWorkPart::HandleLoadSuccess MenuTag " + tag; }
 
