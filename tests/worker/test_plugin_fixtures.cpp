@@ -33,33 +33,30 @@ Fn Ordinal(HMODULE module, WORD ordinal) {
         reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
 }
 
-VARIANT Bool(short value) {
+VARIANT Empty() {
     VARIANT v;
     VariantInit(&v);
+    return v;
+}
+
+VARIANT Bool(short value) {
+    VARIANT v = Empty();
     v.vt = VT_BOOL;
     v.boolVal = value;
     return v;
 }
 
 VARIANT I4(LONG value) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v = Empty();
     v.vt = VT_I4;
     v.lVal = value;
     return v;
 }
 
 VARIANT Int(INT value) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v = Empty();
     v.vt = VT_INT;
     v.intVal = value;
-    return v;
-}
-
-VARIANT Empty() {
-    VARIANT v;
-    VariantInit(&v);
     return v;
 }
 
@@ -253,27 +250,32 @@ TEST(PluginFixtures, DllBlockFirstHoldsTheFirstMenuCallToo) {
 typedef HRESULT(__stdcall* GetClassObjectFn)(REFCLSID, REFIID, void**);
 typedef HRESULT(__stdcall* CanUnloadFn)(void);
 
+// An object of class `clsid` straight from the server's class factory, which is let go again.
+void CreateThroughFactory(HMODULE module, REFCLSID clsid, IPluginObject** plugin) {
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    ASSERT_NE(nullptr, getClassObject);
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(S_OK, getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPluginObject,
+                                            reinterpret_cast<void**>(plugin)));
+    factory->Release();
+}
+
 TEST(PluginFixtures, ComServerServesAnyClassAndRecordsEveryCall) {
     peltest::TestSuite suite(false);
     DebugCapture capture;
     FixtureCopy copy(suite, L"plugfix_com.dll", L"FixCom");
     HMODULE module = copy.Load();
     ASSERT_NE(nullptr, module);
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
     auto canUnload = reinterpret_cast<CanUnloadFn>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-    ASSERT_NE(nullptr, getClassObject);
     ASSERT_NE(nullptr, canUnload);
 
     CLSID clsid;
     CoCreateGuid(&clsid);
-    IClassFactory* factory = nullptr;
-    ASSERT_EQ(S_OK, getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     IPluginObject* plugin = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPluginObject,
-                                            reinterpret_cast<void**>(&plugin)));
-    factory->Release();
+    ASSERT_NO_FATAL_FAILURE(CreateThroughFactory(module, clsid, &plugin));
     EXPECT_EQ(S_FALSE, canUnload());
 
     plugin->PluginInit(0, 0, 0);
@@ -303,14 +305,8 @@ TEST(PluginFixtures, ComServerSwitches) {
     ScopedEnv firstOnly(L"PLUGFIX_FIXCOMSW_STATE_FIRST_ONLY", L"1");
     ScopedEnv stateValue(L"PLUGFIX_FIXCOMSW_STATE", L"5");
     FixtureCopy copy(suite, L"plugfix_com.dll", L"FixComSw");
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(copy.Load(), "DllGetClassObject")));
-    IClassFactory* factory = nullptr;
-    ASSERT_EQ(S_OK, getClassObject(CLSID_NULL, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     IPluginObject* plugin = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPluginObject,
-                                            reinterpret_cast<void**>(&plugin)));
-    factory->Release();
+    ASSERT_NO_FATAL_FAILURE(CreateThroughFactory(copy.Load(), CLSID_NULL, &plugin));
     EXPECT_EQ(E_FAIL, plugin->PluginMenuHandle(Bool(1), Empty(), Empty()));
     LONG first = 0, state = 0;
     plugin->PluginGetState(&first, &state);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -25,7 +26,6 @@ using Texts = std::vector<std::string>;
 // Long enough for a loaded machine; a test only waits this long when it is about to fail.
 constexpr DWORD kWaitMs = 10000;
 
-inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 inline std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 using peltest::ComMenu;
@@ -146,9 +146,7 @@ protected:
         const DWORD worker = calls.front().threadId;
         EXPECT_NE(GetCurrentThreadId(), worker) << name;
         for (const auto& call : calls) {
-            bool skipped = false;
-            for (const std::string& op : skip) skipped = skipped || call.op == op;
-            if (!skipped) {
+            if (std::find(skip.begin(), skip.end(), call.op) == skip.end()) {
                 EXPECT_EQ(worker, call.threadId) << name << " " << call.Text();
             }
         }
