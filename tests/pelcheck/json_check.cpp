@@ -65,16 +65,35 @@ private:
         }
     }
 
-    bool Object(JsonValue* value, int depth) {
-        value->type = JsonValue::Type::kObject;
+    // The comma-separated entries between the opening bracket at the current position and
+    // `close`, each read by `entry`.
+    template <class Entry>
+    bool Entries(char close, Entry entry) {
         ++m_pos;
         Blank();
-        if (Peek() == '}') {
+        if (Peek() == close) {
             ++m_pos;
             return true;
         }
         for (;;) {
             Blank();
+            if (!entry()) return false;
+            Blank();
+            if (Peek() == ',') {
+                ++m_pos;
+                continue;
+            }
+            if (Peek() == close) {
+                ++m_pos;
+                return true;
+            }
+            return Fail(std::string("expected ',' or '") + close + "'");
+        }
+    }
+
+    bool Object(JsonValue* value, int depth) {
+        value->type = JsonValue::Type::kObject;
+        return Entries('}', [&] {
             if (Peek() != '"') return Fail("expected a member name");
             std::string key;
             if (!String(&key)) return false;
@@ -85,43 +104,18 @@ private:
             JsonValue member;
             if (!Value(&member, depth + 1)) return false;
             value->members.emplace_back(key, std::move(member));
-            Blank();
-            if (Peek() == ',') {
-                ++m_pos;
-                continue;
-            }
-            if (Peek() == '}') {
-                ++m_pos;
-                return true;
-            }
-            return Fail("expected ',' or '}'");
-        }
+            return true;
+        });
     }
 
     bool Array(JsonValue* value, int depth) {
         value->type = JsonValue::Type::kArray;
-        ++m_pos;
-        Blank();
-        if (Peek() == ']') {
-            ++m_pos;
-            return true;
-        }
-        for (;;) {
-            Blank();
+        return Entries(']', [&] {
             JsonValue item;
             if (!Value(&item, depth + 1)) return false;
             value->items.push_back(std::move(item));
-            Blank();
-            if (Peek() == ',') {
-                ++m_pos;
-                continue;
-            }
-            if (Peek() == ']') {
-                ++m_pos;
-                return true;
-            }
-            return Fail("expected ',' or ']'");
-        }
+            return true;
+        });
     }
 
     bool Number(JsonValue* value) {
