@@ -11,12 +11,6 @@ namespace {
 
 std::atomic<int> g_suiteCount{0};
 
-void CreateTree(const std::wstring& path) {
-    for (size_t pos = path.find(L'\\', 3); pos != std::wstring::npos; pos = path.find(L'\\', pos + 1))
-        CreateDirectoryW(path.substr(0, pos).c_str(), nullptr);
-    CreateDirectoryW(path.c_str(), nullptr);
-}
-
 void RemoveTree(const std::wstring& path) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
@@ -44,6 +38,12 @@ HKEY CreateKey(const std::wstring& path) {
 }
 
 }  // namespace
+
+void CreateTree(const std::wstring& path) {
+    for (size_t pos = path.find(L'\\', 3); pos != std::wstring::npos; pos = path.find(L'\\', pos + 1))
+        CreateDirectoryW(path.substr(0, pos).c_str(), nullptr);
+    CreateDirectoryW(path.c_str(), nullptr);
+}
 
 std::wstring BinDir() {
     wchar_t path[MAX_PATH] = {};

@@ -12,6 +12,9 @@ namespace peltest {
 std::wstring BinDir();
 std::wstring BinPath(const std::wstring& file);
 
+// Creates a folder and every missing folder above it.
+void CreateTree(const std::wstring& path);
+
 class TestSuite {
 public:
     // Creates the folder and the store subtree, points VEMM_STORE_ROOT at it and registers

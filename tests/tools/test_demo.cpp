@@ -16,6 +16,7 @@
 namespace {
 
 using peltest::BinPath;
+using peltest::CreateTree;
 using peltest::FindText;
 
 std::string ReadAll(const std::wstring& path) {
@@ -48,12 +49,6 @@ std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::
 // As the demo script installs a template: UTF-16LE with a byte-order mark, CR LF line ends.
 bool InstallTemplate(const std::string& utf8, const std::wstring& target) {
     return peltest::WriteUtf16File(target, ReplaceAll(Widen(utf8), L"\n", L"\r\n"));
-}
-
-void CreateTree(const std::wstring& path) {
-    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
-        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
-    CreateDirectoryW(path.c_str(), nullptr);
 }
 
 // Every file below `dir`, as paths relative to it.
