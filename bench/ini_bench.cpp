@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "config/ini_document.h"
+#include "utf16_file.h"
 
 namespace {
 
@@ -18,17 +20,6 @@ constexpr int kSections = 10000;
 const wchar_t* const kKeys[] = {L"loader", L"id", L"Menu"};
 constexpr int kKeysPerSection = sizeof(kKeys) / sizeof(kKeys[0]);
 constexpr int kSystemLookups = 2000;
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER count;
-    QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 double ThreadCpu() {
     FILETIME created, exited, kernel, user;
@@ -44,11 +35,11 @@ double ThreadCpu() {
 class Meter {
 public:
     void Start() {
-        m_wallStart = Now();
+        m_wallStart = bench::Now();
         m_cpuStart = ThreadCpu();
     }
     void Stop() {
-        m_best = std::min(m_best, Now() - m_wallStart);
+        m_best = std::min(m_best, bench::Now() - m_wallStart);
         m_cpu += ThreadCpu() - m_cpuStart;
         ++m_runs;
     }
@@ -65,28 +56,6 @@ std::wstring SectionName(int i) {
     wchar_t name[16];
     swprintf(name, 16, L"Comp%05d", i);
     return name;
-}
-
-// 52 characters a section: 10,000 sections make about 1 MiB.
-std::wstring GenerateDocument() {
-    std::wstring text = L"\xFEFF";
-    wchar_t section[64];
-    for (int i = 0; i < kSections; ++i) {
-        swprintf(section, 64, L"[Comp%05d]\r\nloader=%d\r\nid = \"%05d\"\r\nMenu=m%05d.ini\r\n", i,
-                 i % 2, (i * 7919) % 100000, i);
-        text += section;
-    }
-    return text;
-}
-
-bool WriteFileBytes(const std::wstring& path, const void* data, DWORD size) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, data, size, &written, nullptr) && written == size;
-    CloseHandle(file);
-    return ok;
 }
 
 struct Field {
@@ -142,14 +111,15 @@ void Row(const char* what, const Meter& meter, double megabytes, double lookups)
 
 int main(int argc, char** argv) {
     const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const std::wstring text = GenerateDocument();
+    const std::wstring text = bench::GenerateDocument(kSections);
     const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
     const double megabytes = bytes / 1e6;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     const std::wstring path =
         std::wstring(temp) + L"ini_bench_" + std::to_wstring(GetCurrentProcessId()) + L".ini";
-    if (!WriteFileBytes(path, text.data(), bytes)) {
+    // The text carries its own byte-order mark.
+    if (!peltest::WriteUtf16File(path, text, false)) {
         std::printf("cannot write %ls\n", path.c_str());
         return 1;
     }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "config/ini_document.h"
 #include "loader_api.h"
 #include "process_usage.h"
@@ -27,16 +28,7 @@ std::atomic<long> g_waitEvent{-1};
 std::atomic<long> g_waitTarget{0};
 HANDLE g_done;
 
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double NowMs() { return 1000.0 * bench::Now(); }
 
 // Arms the completion event for `count` more calls of kind `event`.
 void Arm(BenchEvent event, long count) {
@@ -108,7 +100,7 @@ struct Figures {
     double perPluginHandles, perPluginThreads, perPluginKb;
 };
 
-Figures RunLoader(const std::vector<std::wstring>& /*paths*/, int n) {
+Figures RunLoader(int n) {
     Figures f{};
     peltest::LoaderApi api;
     if (!api.Loaded()) {
@@ -203,13 +195,7 @@ void Row(const char* figure, int n, double loader, double baseline, const char* 
 // The configuration reader on a generated 1 MiB document (10,000 sections) against a plain split
 // of the same text into lines and key=value fields; bench/ini_bench.cpp has the full breakdown.
 void ConfigReaderRow() {
-    std::wstring text = L"\xFEFF";
-    wchar_t section[96];
-    for (int i = 0; i < 10000; ++i) {
-        swprintf(section, 96, L"[Comp%05d]\r\nloader=%d\r\nid = \"%05d\"\r\nMenu=m%05d.ini\r\n", i,
-                 i % 2, (i * 7919) % 100000, i);
-        text += section;
-    }
+    const std::wstring text = bench::GenerateDocument(10000);
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const unsigned long size = static_cast<unsigned long>(text.size() * sizeof(wchar_t));
     double t = NowMs();
@@ -262,7 +248,7 @@ int main(int argc, char** argv) {
         // Warm the file cache so that neither side pays for the first read.
         for (const std::wstring& path : paths) FreeLibrary(LoadLibraryW(path.c_str()));
 
-        const Figures loader = RunLoader(paths, n);
+        const Figures loader = RunLoader(n);
         const Figures baseline = RunBaseline(paths);
         Row("start-up: InitSet returns", n, loader.initReturn, baseline.initReturn, "");
         Row("start-up: all initialised", n, loader.allQueried, baseline.allQueried,
