@@ -1,7 +1,6 @@
 // The entry points called by ordinal on a loader with an empty table.
 #include <gtest/gtest.h>
 
-#include "debug_capture.h"
 #include "loader_api.h"
 #include "suite.h"
 
