@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "json_check.h"
+#include "pelhost_process.h"
 #include "suite.h"
 #include "suite_layout.h"
 
@@ -14,77 +15,25 @@ namespace {
 
 using peltest::JsonValue;
 
-class UniqueHandle {
-public:
-    explicit UniqueHandle(HANDLE handle = nullptr) : m_handle(handle) {}
-    ~UniqueHandle() { Reset(); }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    void Reset() {
-        if (m_handle && m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
-        m_handle = nullptr;
-    }
-    HANDLE Get() const { return m_handle; }
-    HANDLE* Put() {
-        Reset();
-        return &m_handle;
-    }
-
-private:
-    HANDLE m_handle;
-};
-
 struct RunResult {
     DWORD exitCode = 0xFFFFFFFF;
     std::string out;  // UTF-8
     std::string err;
 };
 
-std::string ReadAll(HANDLE pipe) {
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    return text;
-}
-
 // Runs bin\pelcheck.exe with the arguments and this process's environment.
 RunResult RunPelcheck(const std::vector<std::wstring>& args) {
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    UniqueHandle outRead, outWrite, errRead, errWrite;
+    std::wstring line;
+    for (const std::wstring& arg : args) line += L"\"" + arg + L"\" ";
+    peltest::PelhostProcess process(peltest::BinPath(L"pelcheck.exe"), line);
     RunResult result;
-    if (!CreatePipe(outRead.Put(), outWrite.Put(), &inherit, 0) ||
-        !CreatePipe(errRead.Put(), errWrite.Put(), &inherit, 0)) {
-        ADD_FAILURE() << "cannot create pipes";
+    if (!process.Started()) {
+        ADD_FAILURE() << "cannot start pelcheck.exe";
         return result;
     }
-    SetHandleInformation(outRead.Get(), HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead.Get(), HANDLE_FLAG_INHERIT, 0);
-
-    const std::wstring program = peltest::BinPath(L"pelcheck.exe");
-    std::wstring line = L"\"" + program + L"\"";
-    for (const std::wstring& arg : args) line += L" \"" + arg + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = outWrite.Get();
-    startup.hStdError = errWrite.Get();
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info)) {
-        ADD_FAILURE() << "cannot start pelcheck.exe, error " << GetLastError();
-        return result;
-    }
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    // Our copies of the write ends would keep the pipes open after the child ends.
-    outWrite.Reset();
-    errWrite.Reset();
-    result.out = ReadAll(outRead.Get());
-    result.err = ReadAll(errRead.Get());
-    WaitForSingleObject(process.Get(), INFINITE);
-    GetExitCodeProcess(process.Get(), &result.exitCode);
+    result.exitCode = static_cast<DWORD>(process.Finish());
+    result.out = process.Output();
+    result.err = process.Errors();
     return result;
 }
 

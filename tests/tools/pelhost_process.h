@@ -1,5 +1,5 @@
 // pelhost.exe run as a child process with pipes on its standard streams, the way a script or
-// a terminal drives it.
+// a terminal drives it. pelcheck's tests run pelcheck.exe the same way.
 #pragma once
 
 #include <windows.h>
