@@ -11,12 +11,12 @@
 #include "config/ini_document.h"
 #include "config/list_items.h"
 #include "config/pel_init.h"
+#include "debug_output.h"
 #include "loader/diagnostics.h"
 #include "loader/loader_state.h"
 #include "loader/plugin_table.h"
 #include "loader/state_passes.h"
 #include "loader/text.h"
-#include "message_capture.h"
 #include "platform/install_module.h"
 #include "platform/vemm_key.h"
 #include "report.h"
@@ -857,7 +857,7 @@ Report Check() {
     Checker checker(report);
     // Kept on for the whole check: anything else that speaks on the debugger output meanwhile
     // (a plug-in's code, say) shows up among the other messages.
-    MessageCapture capture;
+    peltools::DebugCapture capture;
     try {
         checker.RunReaders();
     } catch (const CHResultError& error) {

@@ -1,9 +1,9 @@
-#include "debug_capture.h"
+#include "debug_output.h"
 
 #include <algorithm>
 #include <mutex>
 
-namespace peltest {
+namespace peltools {
 namespace {
 
 std::mutex g_mutex;
@@ -70,4 +70,4 @@ void DebugCapture::Clear() {
     g_messages.clear();
 }
 
-}  // namespace peltest
+}  // namespace peltools
