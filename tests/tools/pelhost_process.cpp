@@ -96,18 +96,38 @@ void PelhostProcess::Pump(HANDLE pipe, std::string& sink) {
     char buffer[4096];
     for (;;) {
         DWORD available = 0;
-        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return;
+        const bool broken = !PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr);
+        if (broken || (available == 0 && Stopping())) {
+            Drain(pipe, sink);
+            return;
+        }
         if (available == 0) {
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_stopReading) return;
-            }
             Sleep(5);
             continue;
         }
         DWORD got = 0;
         const DWORD want = static_cast<DWORD>(std::min<size_t>(sizeof(buffer), available));
         if (!ReadFile(pipe, buffer, want, &got, nullptr) || got == 0) return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        sink.append(buffer, got);
+        m_changed.notify_all();
+    }
+}
+
+bool PelhostProcess::Stopping() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_stopReading;
+}
+
+// Under Wine, a pipe can report nothing available while the last write of a program that has
+// just ended is still in it. Reads that do not wait take that rest, whether or not some other
+// process still holds the pipe's other end.
+void PelhostProcess::Drain(HANDLE pipe, std::string& sink) {
+    DWORD mode = PIPE_READMODE_BYTE | PIPE_NOWAIT;
+    if (!SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) return;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
         std::lock_guard<std::mutex> lock(m_mutex);
         sink.append(buffer, got);
         m_changed.notify_all();

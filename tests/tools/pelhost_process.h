@@ -48,6 +48,8 @@ public:
 
 private:
     void Pump(HANDLE pipe, std::string& sink);
+    void Drain(HANDLE pipe, std::string& sink);
+    bool Stopping() const;
     void StopReaders();
 
     HANDLE m_process = nullptr;
