@@ -19,15 +19,10 @@ using peltest::BinPath;
 using peltest::CreateTree;
 using peltest::FindText;
 
+// The file's bytes; empty when it cannot be read.
 std::string ReadAll(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
     std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.append(buffer, got);
-    CloseHandle(file);
+    peltest::ReadBytes(path, &bytes);
     return bytes;
 }
 
