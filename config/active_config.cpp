@@ -14,6 +14,8 @@
 #include "loader/text.h"
 #include "platform/install_module.h"
 
+CPelInit::CPelInit() : m_arrayPlugin(g_ArrayPlugin) {}
+
 CPelInit::~CPelInit() {
     delete m_pObjQXAC;
     delete m_pObjMenu;
@@ -98,7 +100,7 @@ int CPelInit::FillPluginItem(const wchar_t* tchSecName) {
         pel::TraceF("CPelInit::FillPluginItem  chCompose %S is not installed", item.chCompose);
         return 0;
     }
-    g_ArrayPlugin.Add(item);
+    m_arrayPlugin.Add(item);
     return 1;
 }
 

@@ -25,13 +25,13 @@ int InvokerKind(const wchar_t* invoker) {
 }  // namespace
 
 int CPelInit::ReadMenuIni() {
-    if (g_ArrayPlugin.Count() == 0) {
+    if (m_arrayPlugin.Count() == 0) {
         pel::Trace("CPelInit::ReadMenuIni g_ArrayPlugin is Empty");
         return 0;
     }
-    const int count = g_ArrayPlugin.Count();
+    const int count = m_arrayPlugin.Count();
     for (int i = 0; i < count; ++i) {
-        const PluginItem& item = g_ArrayPlugin.At(i);
+        const PluginItem& item = m_arrayPlugin.At(i);
         if (item.nLoader != 1) continue;
         wchar_t fileName[256];
         const bool fits = pel::CopyText(fileName, item.chCompose) &&
@@ -88,10 +88,10 @@ int CPelInit::FillPluginMenuInfo(const wchar_t* tchSecName) {
     pel::CopyText(usedobj, section->GetValue(L"usedobj"));
     if (lstrcmpiW(usedobj, L"Pel") != 0) return 0;
 
-    PluginItem& item = g_ArrayPlugin.At(m_nCurIndex);
-    const int count = g_ArrayPlugin.Count();
+    PluginItem& item = m_arrayPlugin.At(m_nCurIndex);
+    const int count = m_arrayPlugin.Count();
     for (int j = 0; j < m_nCurIndex && j < count; ++j) {
-        const PluginItem& earlier = g_ArrayPlugin.At(j);
+        const PluginItem& earlier = m_arrayPlugin.At(j);
         if (lstrcmpiW(earlier.chCompose, item.chCompose) == 0 &&
             lstrcmpiW(earlier.MenuTag, tchSecName) == 0) {
             pel::TraceF("CPelInit::FillPluginMenuInfo  FindSection %S Same", tchSecName);
@@ -121,7 +121,7 @@ int CPelInit::FillPluginMenuInfo(const wchar_t* tchSecName) {
 
 void CPelInit::ParseInvoker(const wchar_t* invoker) {
     if (!invoker || invoker[0] == L'\0') return;
-    PluginItem& item = g_ArrayPlugin.At(m_nCurIndex);
+    PluginItem& item = m_arrayPlugin.At(m_nCurIndex);
     const auto apply = [&item](int field, const std::wstring& text) {
         if (field == 2) {
             item.nInvokerType = pel::ParseDecimal(text.c_str());

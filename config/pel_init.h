@@ -6,11 +6,15 @@
 
 #include <string>
 
+class CPluginArray;
 class IniDocument;
 
 class CPelInit {
 public:
-    CPelInit() = default;
+    // Reads into `arrayPlugin`: the loader's own table, or one that InitSet installs when it is
+    // complete.
+    CPelInit();
+    explicit CPelInit(CPluginArray& arrayPlugin) : m_arrayPlugin(arrayPlugin) {}
     ~CPelInit();
     CPelInit(const CPelInit&) = delete;
     CPelInit& operator=(const CPelInit&) = delete;
@@ -28,6 +32,7 @@ public:
     // Shutdown pass of Exit.
     int ExitClear();
 
+    CPluginArray& m_arrayPlugin;
     IniDocument* m_pObjQXAC = nullptr;
     DWORD m_dwActiveMask = 0;  // read once per component list, for each record it fills
     IniDocument* m_pObjMenu = nullptr;

@@ -27,21 +27,19 @@ extern "C" {
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 
 int __stdcall InitSet(int /*unused1*/, int hostValue, int /*unused3*/) {
-    pel::CHostCallGuard calls(pel::CHostCallGuard::kExclusive);
     g_HostValue = hostValue;
     Guarded([] {
-        CPelInit init;
-        g_nProjectState = 0;
         // Plug-ins still running from an InitSet without Exit are shut down first, so that no
         // worker outlives the records it was started for.
-        if (pel::IsRunning()) init.ExitClear();
-        {
-            CLoaderLockGuard lock;
-            g_ArrayPlugin.RemoveAll();
-            pel::g_bRunning = true;
-        }
-        if (!init.ReadQXActive()) return;
-        if (!init.ReadMenuIni()) return;
+        CPelInit().ExitClear();
+        g_nProjectState = 0;
+        // The configuration is read into a table of this call's own, with no lock held: it
+        // calls the store and install libraries. The table is then installed whole.
+        CPluginArray records;
+        CPelInit init(records);
+        const bool read = init.ReadQXActive() && init.ReadMenuIni();
+        pel::InstallTable(records);
+        if (!read) return;
         RefreshPluginState();
         StartWorkers();
     });
@@ -50,12 +48,8 @@ int __stdcall InitSet(int /*unused1*/, int hostValue, int /*unused3*/) {
 }
 
 int __stdcall Exit(void) {
-    pel::CHostCallGuard calls(pel::CHostCallGuard::kExclusive);
     g_nProjectState = 0;
-    Guarded([] {
-        CPelInit init;
-        init.ExitClear();
-    });
+    Guarded([] { CPelInit().ExitClear(); });
     return 1;
 }
 
@@ -70,7 +64,6 @@ int __stdcall GetStateEqualProject(int* hostValue) {
 }
 
 int __stdcall SetStateAsProject(void) {
-    pel::CHostCallGuard calls(pel::CHostCallGuard::kShared);
     Guarded([] {
         CLoaderLockGuard lock;
         g_nState = g_nProjectState.load();
@@ -87,7 +80,6 @@ int __stdcall SetStateAsProject(void) {
 }
 
 VARIANT __stdcall MenuHandle(VARIANT command, VARIANT, VARIANT) {
-    pel::CHostCallGuard calls(pel::CHostCallGuard::kShared);
     int state = 0;
     Guarded([&] {
         // The state and the records change together, so that commands from several host
@@ -115,15 +107,21 @@ VARIANT __stdcall MenuHandle(VARIANT command, VARIANT, VARIANT) {
 
 int __stdcall NotifySetChange(int code, int /*unused*/) {
     if (code != pel::kSetupChangeCode) return g_nProjectState;
-    pel::CHostCallGuard calls(pel::CHostCallGuard::kShared);
     g_nProjectState = 0;
-    Guarded([] { RefreshPluginState(); });
+    // The state sent is the one this refresh computed, 0 or 1, whatever a concurrent
+    // MenuHandle stores meanwhile.
+    pel::RefreshResult refreshed{0, 0, false};
+    Guarded([&refreshed] { refreshed = pel::Refresh(); });
     g_nProjectState = 0;
     Guarded([] { StartWorkers(); });
-    // A loader that has been shut down has nobody to tell.
-    if (pel::IsRunning()) {
-        NotifyMonitorState(g_nState);
-        Guarded([] { SignalPlugins(pel::kSetupChangeCode); });
+    // A loader that has been shut down has nobody to tell. The windows told may call the
+    // loader again, even Exit: the plug-ins are signalled only if the table is still the one
+    // refreshed.
+    if (refreshed.running) {
+        NotifyMonitorState(refreshed.state);
+        Guarded([&refreshed] {
+            pel::SignalGeneration(pel::kSetupChangeCode, refreshed.generation);
+        });
     }
     return g_nProjectState;
 }

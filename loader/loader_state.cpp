@@ -8,23 +8,6 @@ CLoaderLock g_csLoader;
 namespace pel {
 
 bool g_bRunning = false;
-
-namespace {
-SRWLOCK g_srwHostCalls = SRWLOCK_INIT;
-}
-
-CHostCallGuard::CHostCallGuard(Mode mode) : m_mode(mode) {
-    if (m_mode == kExclusive)
-        AcquireSRWLockExclusive(&g_srwHostCalls);
-    else
-        AcquireSRWLockShared(&g_srwHostCalls);
-}
-
-CHostCallGuard::~CHostCallGuard() {
-    if (m_mode == kExclusive)
-        ReleaseSRWLockExclusive(&g_srwHostCalls);
-    else
-        ReleaseSRWLockShared(&g_srwHostCalls);
-}
+unsigned g_nGeneration = 0;
 
 }  // namespace pel

@@ -12,9 +12,11 @@ extern std::atomic<int> g_nProjectState;
 // InitSet's second argument, handed back by the state queries.
 extern std::atomic<int> g_HostValue;
 
-// The loader lock: guards the state words, events, module and interface of the table's
-// records. Valid for the whole time the library is loaded, so that a call out of order never
-// meets an uninitialised or deleted lock.
+// The loader lock: guards the table (its records are replaced only as a whole, under it), the
+// records' state words, events, module and interface, and the workers still ending. Held only
+// for short steps that call nothing outside the loader: never across a window send, plug-in
+// code, the store or install library, or a process start. Valid for the whole time the library
+// is loaded, so that a call out of order never meets an uninitialised or deleted lock.
 class CLoaderLock {
 public:
     CLoaderLock() { InitializeCriticalSection(&m_cs); }
@@ -42,24 +44,9 @@ namespace pel {
 // True between InitSet and Exit. Outside that span no event is set and no worker is started.
 // Read and written under g_csLoader.
 extern bool g_bRunning;
-
-inline bool IsRunning() {
-    CLoaderLockGuard lock;
-    return g_bRunning;
-}
-
-// Orders the host's calls: InitSet and Exit run alone, the other entry points may run
-// together. Needs no initialisation.
-class CHostCallGuard {
-public:
-    enum Mode { kShared, kExclusive };
-    explicit CHostCallGuard(Mode mode);
-    ~CHostCallGuard();
-    CHostCallGuard(const CHostCallGuard&) = delete;
-    CHostCallGuard& operator=(const CHostCallGuard&) = delete;
-
-private:
-    Mode m_mode;
-};
+// Counts the tables: InitSet and Exit each start a new one. A call that lets go of g_csLoader
+// in the middle (to tell the suite's windows, say) acts on the same table afterwards, or not at
+// all. Read and written under g_csLoader.
+extern unsigned g_nGeneration;
 
 }  // namespace pel

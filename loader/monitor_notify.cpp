@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "loader/diagnostics.h"
+#include "loader/host_wait.h"
 #include "platform/install_module.h"
 
 namespace {
@@ -29,7 +30,8 @@ HWND FindSuiteWindow(const wchar_t* windowClass) {
     return FindWindowExW(nullptr, nullptr, windowClass, nullptr);
 }
 
-// A hung monitor must not hold the host's thread for longer than the time-out.
+// A hung monitor must not hold the host's thread for longer than the time-out. Like the
+// untimed send, it answers messages sent to this thread while it waits.
 LRESULT SendTimed(HWND hWnd, COPYDATASTRUCT& cds) {
     DWORD_PTR dwResult = 0;
     return SendMessageTimeoutW(hWnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds),
@@ -53,7 +55,7 @@ void StartMonitor(const wchar_t* path) {
 
 HWND WaitForMonitorWindow() {
     for (int i = 0; i < kWindowPolls; ++i) {
-        Sleep(kPollIntervalMs);
+        pel::SleepAnswering(kPollIntervalMs);
         if (HWND hWnd = FindSuiteWindow(kMonitorClass)) return hWnd;
     }
     return nullptr;
@@ -62,10 +64,10 @@ HWND WaitForMonitorWindow() {
 // A monitor just started may not read its messages yet: retry until one is taken.
 void SendToStartedMonitor(HWND hWnd, COPYDATASTRUCT& cds) {
     SendTimed(hWnd, cds);
-    Sleep(kPauseAfterFirstSendMs);
+    pel::SleepAnswering(kPauseAfterFirstSendMs);
     if (SendTimed(hWnd, cds)) return;
     for (int i = 0; i < kFurtherSends; ++i) {
-        Sleep(kResendIntervalMs);
+        pel::SleepAnswering(kResendIntervalMs);
         if (SendTimed(hWnd, cds)) return;
     }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 CPluginArray g_ArrayPlugin;
 
@@ -50,4 +51,11 @@ void CPluginArray::RemoveAll() {
     m_pData = nullptr;
     m_nCount = 0;
     m_nCapacity = 0;
+}
+
+void CPluginArray::Swap(CPluginArray& other) noexcept {
+    std::swap(m_pData, other.m_pData);
+    std::swap(m_nCount, other.m_nCount);
+    std::swap(m_nCapacity, other.m_nCapacity);
+    std::swap(m_nGrowBy, other.m_nGrowBy);
 }

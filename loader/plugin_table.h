@@ -77,6 +77,8 @@ public:
     int Count() const { return static_cast<int>(m_nCount); }
     int Capacity() const { return static_cast<int>(m_nCapacity); }
     void RemoveAll();
+    // Exchanges the records of two tables; nothing is copied.
+    void Swap(CPluginArray& other) noexcept;
 
 private:
     void Grow(std::uint32_t needed);

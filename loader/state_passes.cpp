@@ -2,12 +2,16 @@
 
 #include <process.h>
 
-#include <initializer_list>
-
 #include <cstring>
+#include <initializer_list>
+#include <new>
+#include <vector>
 
+#include "loader/diagnostics.h"
+#include "loader/ending_workers.h"
 #include "loader/loader_state.h"
 #include "loader/plugin_table.h"
+#include "loader/text.h"
 #include "platform/vemm_key.h"
 #include "worker/work_part.h"
 #include "worker/worker_slot.h"
@@ -24,32 +28,74 @@ void CloseRecordEvents(PluginItem& item) {
     pel::ForgetEvents(item);
 }
 
-// Hands a heap copy of the record to a new worker thread. The worker holds a reference on the
-// module that contains its code, so that the host may unload the loader while it finishes.
-void StartWorker(PluginItem& item) {
-    auto* slot = new pel::WorkerSlot;
-    slot->desired = item.bEnable != 0 ? 1 : 0;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                            reinterpret_cast<LPCWSTR>(&WorkThreadMain), &slot->hLoaderModule)) {
-        slot->hLoaderModule = nullptr;
-    }
-    item.pWorker = slot;
-    auto* copy = new PluginItem;
-    std::memcpy(copy, &item, sizeof(PluginItem));
+bool Startable(const PluginItem& item) {
+    return item.nLoader == 1 && item.bEnable != 0 && item.bThreadStarted == 0;
+}
 
-    const uintptr_t thread = _beginthreadex(nullptr, 0, WorkThreadMain, copy, 0, nullptr);
+// Under g_csLoader: how many records the next start may start.
+size_t CountStartable() {
+    if (!pel::g_bRunning) return 0;
+    size_t n = 0;
+    const int count = g_ArrayPlugin.Count();
+    for (int i = 0; i < count; ++i)
+        if (Startable(g_ArrayPlugin.At(i))) ++n;
+    return n;
+}
+
+// A reference on the module that holds the workers' code, for one worker: it lets the host
+// unload the loader while the worker finishes. Null when it cannot be had.
+HMODULE LoaderReference() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&WorkThreadMain), &module))
+        return nullptr;
+    return module;
+}
+
+// Under g_csLoader: gives the record its events and a worker thread, created suspended, that
+// owns a heap copy of the record and `loaderRef`. Null when the thread cannot be had: the
+// record is then treated like a plug-in that failed to load, and `loaderRef` stays the
+// caller's.
+HANDLE StartWorker(PluginItem& item, int index, HMODULE loaderRef) {
+    item.bThreadStarted = 1;
+    item.hEventEnable = NewEvent();
+    item.hEventDisable = NewEvent();
+    item.hEventExit = NewEvent();
+    item.hEventSetupChange = NewEvent();
+
+    auto* slot = new (std::nothrow) pel::WorkerSlot;
+    auto* copy = new (std::nothrow) PluginItem;
+    uintptr_t thread = 0;
+    if (slot && copy) {
+        slot->desired = item.bEnable != 0 ? 1 : 0;
+        slot->index = index;
+        slot->hLoaderModule = loaderRef;
+        pel::CopyText(slot->chCompose, item.chCompose);
+        pel::CopyText(slot->menuTag, item.MenuTag);
+        item.pWorker = slot;
+        std::memcpy(copy, &item, sizeof(PluginItem));
+        thread = _beginthreadex(nullptr, 0, WorkThreadMain, copy, CREATE_SUSPENDED, nullptr);
+    }
     if (thread != 0) {
         item.hThread = reinterpret_cast<HANDLE>(thread);
-        return;
+        return item.hThread;
     }
-    // No thread: nothing else will free the copy, the slot or the module reference, and the
-    // record is treated like a plug-in that failed to load.
     delete copy;
-    if (slot->hLoaderModule) FreeLibrary(slot->hLoaderModule);
     delete slot;
     item.pWorker = nullptr;
-    item.hThread = nullptr;
     CloseRecordEvents(item);
+    return nullptr;
+}
+
+// Under g_csLoader.
+void SignalTable(int code) {
+    const int count = g_ArrayPlugin.Count();
+    for (int i = 0; i < count; ++i) {
+        PluginItem& item = g_ArrayPlugin.At(i);
+        if (item.nLoader != 1) continue;
+        if (code == pel::kSetupChangeCode && item.hEventSetupChange) SetEvent(item.hEventSetupChange);
+        pel::SignalEnableState(item);
+    }
 }
 
 }  // namespace
@@ -64,52 +110,95 @@ DWORD ActiveOptionMask() {
 }
 
 int RefreshPluginState() {
-    g_nState = 0;
-    // One reading for the whole pass, taken before the lock: every record sees the same mask,
-    // and no store call holds up the workers.
-    const DWORD mask = ActiveOptionMask();
-    CLoaderLockGuard lock;
-    const int count = g_ArrayPlugin.Count();
-    for (int i = 0; i < count; ++i) {
-        PluginItem& item = g_ArrayPlugin.At(i);
-        item.bActiveOpt = pel::MaskBit(mask, item.nId) ? 1 : 0;
-        item.bEnable = item.bActiveOpt;
-        g_nState = (g_nState != 0 || item.bEnable != 0) ? 1 : 0;
-    }
+    pel::Refresh();
     return 1;
 }
 
 int SignalPlugins(int code) {
     CLoaderLockGuard lock;
-    if (!pel::g_bRunning) return 1;
-    const int count = g_ArrayPlugin.Count();
-    for (int i = 0; i < count; ++i) {
-        PluginItem& item = g_ArrayPlugin.At(i);
-        if (item.nLoader != 1) continue;
-        if (code == pel::kSetupChangeCode && item.hEventSetupChange) SetEvent(item.hEventSetupChange);
-        pel::SignalEnableState(item);
-    }
+    if (pel::g_bRunning) SignalTable(code);
     return 1;
 }
 
 int StartWorkers() {
-    CLoaderLockGuard lock;
-    if (!pel::g_bRunning) return 1;
-    const int count = g_ArrayPlugin.Count();
-    for (int i = 0; i < count; ++i) {
-        PluginItem& item = g_ArrayPlugin.At(i);
-        if (item.nLoader != 1 || item.bEnable == 0 || item.bThreadStarted != 0) continue;
-        item.bThreadStarted = 1;
-        item.hEventEnable = NewEvent();
-        item.hEventDisable = NewEvent();
-        item.hEventExit = NewEvent();
-        item.hEventSetupChange = NewEvent();
-        StartWorker(item);
+    size_t wanted = 0;
+    {
+        CLoaderLockGuard lock;
+        wanted = CountStartable();
+    }
+    if (wanted == 0) return 1;
+
+    // Taking a module reference waits for the process's loader lock, which any worker loading its
+    // plug-in holds: it is done here, before the loader lock and before any thread starts.
+    std::vector<HMODULE> refs;
+    refs.reserve(wanted);
+    for (size_t i = 0; i < wanted; ++i) refs.push_back(LoaderReference());
+
+    struct PutOff {
+        wchar_t menuTag[32];
+    };
+    std::vector<PutOff> putOff;
+    putOff.reserve(wanted);
+    size_t used = 0;
+    {
+        CLoaderLockGuard lock;
+        std::vector<HANDLE> threads;
+        threads.reserve(wanted);
+        const int count = pel::g_bRunning ? g_ArrayPlugin.Count() : 0;
+        pel::ForgetEnded();
+        for (int i = 0; i < count && used < refs.size(); ++i) {
+            PluginItem& item = g_ArrayPlugin.At(i);
+            if (!Startable(item)) continue;
+            bool firstTime = false;
+            if (pel::StillEnding(item, &firstTime)) {
+                if (firstTime && putOff.size() < wanted) {
+                    putOff.push_back({});
+                    pel::CopyText(putOff.back().menuTag, item.MenuTag);
+                }
+                continue;
+            }
+            if (HANDLE thread = StartWorker(item, i, refs[used])) {
+                threads.push_back(thread);
+                ++used;
+            }
+        }
+        // The threads start together once all exist: creating one does not wait behind the
+        // plug-in loads of the others.
+        for (HANDLE thread : threads) ResumeThread(thread);
+    }
+    for (size_t i = used; i < refs.size(); ++i)
+        if (refs[i]) FreeLibrary(refs[i]);
+    for (const PutOff& record : putOff) {
+        pel::TraceF("CPelInit::StartWorkers MenuTag %S is still closing its earlier load, "
+                    "started at a later pass",
+                    record.menuTag);
     }
     return 1;
 }
 
 namespace pel {
+
+RefreshResult Refresh() {
+    // One reading for the whole pass, taken before the lock: every record sees the same mask,
+    // and no store call holds up the workers.
+    const DWORD mask = ActiveOptionMask();
+    CLoaderLockGuard lock;
+    int state = 0;
+    const int count = g_ArrayPlugin.Count();
+    for (int i = 0; i < count; ++i) {
+        PluginItem& item = g_ArrayPlugin.At(i);
+        item.bActiveOpt = MaskBit(mask, item.nId) ? 1 : 0;
+        item.bEnable = item.bActiveOpt;
+        if (item.bEnable != 0) state = 1;
+    }
+    g_nState = state;
+    return {state, g_nGeneration, g_bRunning};
+}
+
+void SignalGeneration(int code, unsigned generation) {
+    CLoaderLockGuard lock;
+    if (g_bRunning && g_nGeneration == generation) SignalTable(code);
+}
 
 void SignalEnableState(PluginItem& item) {
     // The worker reads the desired state when both events are pending, so that the last

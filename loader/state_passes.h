@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+class CPluginArray;
 struct PluginItem;
 
 // The active-option mask from the configuration store; 0 when it cannot be read.
@@ -15,11 +16,30 @@ int SignalPlugins(int code);
 int StartWorkers();
 
 namespace pel {
+
 // The host's code for "the settings have changed" (NotifySetChange, SignalPlugins).
 constexpr int kSetupChangeCode = 18;
+
+// What a refresh computed, read in the same step: the state (0 or 1), and which table it was.
+struct RefreshResult {
+    int state;
+    unsigned generation;
+    bool running;
+};
+// RefreshPluginState, returning what it computed.
+RefreshResult Refresh();
+// SignalPlugins on the table of `generation` only: nothing when the loader was shut down or
+// another table took its place since.
+void SignalGeneration(int code, unsigned generation);
+
+// InitSet: `records` take the place of the table's records (and receive the old ones), and the
+// loader runs. Workers of the records replaced are let go of as at Exit.
+void InstallTable(CPluginArray& records);
+
 // Sets the record's enable or disable event according to its bEnable, when it has events.
 // Call with g_csLoader held.
 void SignalEnableState(PluginItem& item);
 // Whether bit (nId mod 32) is set in mask.
 inline bool MaskBit(DWORD mask, int nId) { return (mask >> (static_cast<unsigned>(nId) & 31u)) & 1u; }
+
 }  // namespace pel

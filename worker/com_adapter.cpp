@@ -13,18 +13,16 @@ BOOL CWorkPart::LoadCom(PluginItem* pItemPlug) {
         pel::Trace("CWorkPart::LoadCom pItemPlug == NULL");
         return FALSE;
     }
-    HRESULT hr = E_FAIL;
-    CallPlugin([&] {
-        hr = CoCreateInstance(pItemPlug->clsid, nullptr, CLSCTX_ALL, IID_IPluginObject,
-                              reinterpret_cast<void**>(&m_pComInterface));
-    });
+    const HRESULT hr = CoCreateInstance(pItemPlug->clsid, nullptr, CLSCTX_ALL, IID_IPluginObject,
+                                        reinterpret_cast<void**>(&m_pComInterface));
     if (hr != S_OK) {
         pel::TraceF("CWorkPart::LoadCom CoCreateInstance Fail, MenuTag %S, HR %x",
                     pItemPlug->MenuTag, static_cast<unsigned>(hr));
         return FALSE;
     }
-    CallPlugin([&] { m_pComInterface->PluginInit(0, 0, 0); });
-    ServeState(m_nState);
+    m_pComInterface->PluginInit(0, 0, 0);
+    // A worker let go while the plug-in initialised only closes it.
+    if (!LetGo()) ServeState(m_nState);
     return TRUE;
 }
 
@@ -39,8 +37,7 @@ BOOL CWorkPart::ComMenuHandle(int state) {
     VariantInit(&third);
     first.vt = VT_BOOL;
     first.boolVal = static_cast<VARIANT_BOOL>(state & 0xFFFF);
-    HRESULT hr = E_FAIL;
-    CallPlugin([&] { hr = m_pComInterface->PluginMenuHandle(first, second, third); });
+    const HRESULT hr = m_pComInterface->PluginMenuHandle(first, second, third);
     VariantClear(&first);
     VariantClear(&second);
     VariantClear(&third);
@@ -54,7 +51,7 @@ int CWorkPart::ComMenuState() {
     }
     LONG first = 0;
     LONG state = 0;
-    CallPlugin([&] { m_pComInterface->PluginGetState(&first, &state); });
+    m_pComInterface->PluginGetState(&first, &state);
     return state;
 }
 
@@ -63,7 +60,7 @@ void CWorkPart::ComSetupChange() {
         pel::Trace("CWorkPart::ComSetupChange m_pComInterface is NULL");
         return;
     }
-    CallPlugin([&] { m_pComInterface->PluginSetupChange(0, 0); });
+    m_pComInterface->PluginSetupChange(0, 0);
 }
 
 BOOL CWorkPart::ComExit() {
@@ -71,7 +68,8 @@ BOOL CWorkPart::ComExit() {
         pel::Trace("CWorkPart::ComExit m_pComInterface is NULL");
         return FALSE;
     }
-    CallPlugin([&] { m_pComInterface->PluginExit(0); });
-    if (CallPlugin([&] { m_pComInterface->Release(); })) m_pComInterface = nullptr;
+    m_pComInterface->PluginExit(0);
+    m_pComInterface->Release();
+    m_pComInterface = nullptr;
     return TRUE;
 }

@@ -30,13 +30,14 @@ BOOL CWorkPart::LoadDll(PluginItem* pItemPlug) {
     wchar_t path[260] = {};
     GetWorkPathFile(path, pItemPlug->chCompose, pItemPlug->tchDllName);
     if (path[0] == L'\0') return FALSE;
-    CallPlugin([&] { m_hModule = LoadLibraryW(path); });
+    m_hModule = LoadLibraryW(path);
     if (ModuleAbsent()) return FALSE;
 
     auto init = Export<PelDllInitFn>(m_hModule, kPelOrdinalInit);
     if (!init) return FALSE;
-    CallPlugin([&] { init(0, 0, 0); });
-    ServeState(m_nState);
+    init(0, 0, 0);
+    // A worker let go while the plug-in initialised only closes it.
+    if (!LetGo()) ServeState(m_nState);
     return TRUE;
 }
 
@@ -65,7 +66,7 @@ BOOL CWorkPart::DllMenuHandle(int state) {
     third.vt = VT_INT;
     third.intVal = 0;
     // The returned VARIANT belongs to the plug-in's contract: it is neither read nor cleared.
-    CallPlugin([&] { (void)fun(first, second, third); });
+    (void)fun(first, second, third);
     VariantClear(&first);
     VariantClear(&second);
     VariantClear(&third);
@@ -83,16 +84,14 @@ int CWorkPart::DllMenuState() {
         return 0;
     }
     int unused = 0;
-    int state = 0;
-    CallPlugin([&] { state = stateFn(&unused); });
-    return state;
+    return stateFn(&unused);
 }
 
 BOOL CWorkPart::DllSetupChange() {
     if (ModuleAbsent()) return 0;
     auto change = Export<PelKIChangeFn>(m_hModule, kPelOrdinalSetupChange);
     if (change)
-        CallPlugin([&] { change(0, 0); });
+        change(0, 0);
     else
         pel::TraceF("CWorkPart::DllSetupChange KIChange is NULL, MenuTag %S", m_szMenuTag);
     return TRUE;
@@ -105,11 +104,11 @@ BOOL CWorkPart::DllExit() {
     }
     auto close = Export<PelDllCloseFn>(m_hModule, kPelOrdinalClose);
     if (close)
-        CallPlugin([&] { close(); });
+        close();
     else if (m_bExit)
         pel::Trace("CPelInit::ExitClear DllClose is NULL");  // closed at shutdown
     else
         pel::Trace("CWorkPart::DllExit DllClose is NULL");
-    CallPlugin([&] { FreeLibrary(m_hModule); });
+    FreeLibrary(m_hModule);
     return TRUE;
 }

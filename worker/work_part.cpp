@@ -19,16 +19,9 @@ enum EventIndex { kEnable = 0, kDisable = 1, kExit = 2, kSetupChange = 3 };
 class CComApartment {
 public:
     CComApartment() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    ~CComApartment() {
-        if (m_bLeave) CoUninitialize();
-    }
+    ~CComApartment() { CoUninitialize(); }
     CComApartment(const CComApartment&) = delete;
     CComApartment& operator=(const CComApartment&) = delete;
-    // Stay in the apartment: an object that could not be released still lives in it.
-    void Stay() { m_bLeave = false; }
-
-private:
-    bool m_bLeave = true;
 };
 
 void RunWorker(PluginItem* pItemPlug, pel::WorkerSlot* slot) {
@@ -37,7 +30,6 @@ void RunWorker(PluginItem* pItemPlug, pel::WorkerSlot* slot) {
     const BOOL loaded = part.Init(pItemPlug);
     delete pItemPlug;
     if (loaded) part.WorkLoop();
-    if (part.Abandoned() && part.HoldsComObject()) apartment.Stay();
 }
 
 }  // namespace
@@ -47,6 +39,8 @@ unsigned __stdcall WorkThreadMain(void* arg) {
     pel::WorkerSlot* slot = pItemPlug->pWorker;
     const HMODULE loader = slot->hLoaderModule;
     RunWorker(pItemPlug, slot);
+    // The plug-in is closed and unloaded: a later load of its component may start.
+    slot->finished = true;
     slot->Release();
     // Leave without returning into the module whose reference this thread drops.
     if (loader && loader != GetModuleHandleW(nullptr)) FreeLibraryAndExitThread(loader, 0);
@@ -67,16 +61,18 @@ CWorkPart::CWorkPart(pel::WorkerSlot* slot)
 
 CWorkPart::~CWorkPart() { CloseEvents(); }
 
-bool CWorkPart::BeginPluginCall() {
-    if (m_bAbandoned || !m_pSlot->BeginCall()) {
-        m_bAbandoned = true;
-        return false;
-    }
-    return true;
-}
+bool CWorkPart::LetGo() const { return m_pSlot->letGo.load(); }
 
-void CWorkPart::EndPluginCall() {
-    if (!m_pSlot->EndCall()) m_bAbandoned = true;
+template <class Change>
+bool CWorkPart::ChangeOwnRecord(Change&& change) {
+    // A worker let go may outlive the table it was started from: it never looks at it again.
+    if (LetGo()) return false;
+    CLoaderLockGuard lock;
+    if (LetGo()) return false;
+    PluginItem& item = g_ArrayPlugin.At(m_pSlot->index);
+    if (item.pWorker != m_pSlot) return false;
+    change(item);
+    return true;
 }
 
 BOOL CWorkPart::Init(PluginItem* pItemPlug) {
@@ -101,7 +97,7 @@ BOOL CWorkPart::Init(PluginItem* pItemPlug) {
             return FALSE;
     }
     const BOOL loaded = m_bDll ? LoadDll(pItemPlug) : LoadCom(pItemPlug);
-    if (loaded && !m_bAbandoned) {
+    if (loaded) {
         HandleLoadSuccess(pItemPlug);
         return TRUE;
     }
@@ -113,7 +109,7 @@ BOOL CWorkPart::Init(PluginItem* pItemPlug) {
 void CWorkPart::ServeState(int state) {
     m_nState = state;
     MenuHandle(m_nState);
-    m_nState = MenuState();
+    if (!LetGo()) m_nState = MenuState();
 }
 
 // Serves an enable or disable wake-up so that the plug-in ends in the state of the last command
@@ -133,49 +129,40 @@ void CWorkPart::ServeCommands(int served) {
 }
 
 int CWorkPart::WorkLoop() {
-    while (!m_bAbandoned) {
+    for (;;) {
         const DWORD result = WaitForMultipleObjectsEx(4, m_hEvents, FALSE, INFINITE, FALSE);
+        // Commands still pending when the record lets the worker go are not served: the exit
+        // event is set in the same step.
+        const bool exit =
+            result == WAIT_OBJECT_0 + kExit || (result < WAIT_OBJECT_0 + 4 && LetGo());
+        if (exit) {
+            CloseEvents();
+            m_bExit = TRUE;
+            ClosePlugin();
+            return 1;
+        }
         switch (result) {
             case WAIT_OBJECT_0 + kEnable:
             case WAIT_OBJECT_0 + kDisable:
                 ServeCommands(static_cast<int>(result - WAIT_OBJECT_0));
                 break;
-            case WAIT_OBJECT_0 + kExit:
-                CloseEvents();
-                m_bExit = TRUE;
-                ClosePlugin();
-                return 1;
             case WAIT_OBJECT_0 + kSetupChange:
                 ResetEvent(m_hEvents[kSetupChange]);
                 m_bSetupChange = TRUE;
                 break;
-            default: {
+            default:
                 // The events are this worker's own until it hands them back, so a failing
                 // wait means they are unusable: give the record up rather than spin on them.
-                {
-                    CLoaderLockGuard lock;
-                    if (PluginItem* item = OwnRecord()) pel::ForgetWorkerHandles(*item);
-                }
+                ChangeOwnRecord([](PluginItem& item) { pel::ForgetWorkerHandles(item); });
                 CloseEvents();
                 ClosePlugin();
                 return 1;
-            }
         }
         if (m_bSetupChange) {
             m_bSetupChange = FALSE;
             SetupChange();
         }
     }
-    return 1;
-}
-
-PluginItem* CWorkPart::OwnRecord() {
-    const int count = g_ArrayPlugin.Count();
-    for (int i = 0; i < count; ++i) {
-        PluginItem& item = g_ArrayPlugin.At(i);
-        if (item.pWorker == m_pSlot) return &item;
-    }
-    return nullptr;
 }
 
 BOOL CWorkPart::HandleLoadSuccess(PluginItem* pItemPlug) {
@@ -183,25 +170,23 @@ BOOL CWorkPart::HandleLoadSuccess(PluginItem* pItemPlug) {
         pel::Trace("CWorkPart::HandleLoadSuccess pItemPlug == NULL");
         return FALSE;
     }
-    CLoaderLockGuard lock;
-    PluginItem* item = OwnRecord();
-    if (!item) return TRUE;
-    if (item->nInvokerType == 2)
-        item->hModule = m_hModule;
-    else if (item->nInvokerType == 1)
-        item->pComInterface = m_pComInterface;
-    pel::TraceF("CWorkPart::HandleLoadSuccess MenuTag %S", m_szMenuTag);
+    const bool published = ChangeOwnRecord([this](PluginItem& item) {
+        if (item.nInvokerType == 2)
+            item.hModule = m_hModule;
+        else if (item.nInvokerType == 1)
+            item.pComInterface = m_pComInterface;
+    });
+    if (published) pel::TraceF("CWorkPart::HandleLoadSuccess MenuTag %S", m_szMenuTag);
     return TRUE;
 }
 
 BOOL CWorkPart::HandleLoadFail(PluginItem* /*pItemPlug*/) {
-    CLoaderLockGuard lock;
-    if (PluginItem* item = OwnRecord()) {
-        // Still the record's events: close them and clear the record under the lock, so that no
-        // pass sets a closed handle.
+    // Still the record's events: close them and clear the record under the lock, so that no
+    // pass sets a closed handle. A worker let go owns them alone and closes them on its way out.
+    ChangeOwnRecord([this](PluginItem& item) {
         CloseEvents();
-        pel::ForgetEvents(*item);
-    }
+        pel::ForgetEvents(item);
+    });
     return TRUE;
 }
 
@@ -229,7 +214,6 @@ void CWorkPart::SetupChange() {
 }
 
 void CWorkPart::ClosePlugin() {
-    if (m_bAbandoned) return;  // the plug-in is still busy elsewhere: never touched again
     if (m_bDll)
         DllExit();
     else

@@ -40,10 +40,6 @@ public:
     void ComSetupChange();
     BOOL ComExit();
 
-    // Shutdown gave up on this worker: it calls its plug-in no more.
-    bool Abandoned() const { return m_bAbandoned; }
-    bool HoldsComObject() const { return m_pComInterface != nullptr; }
-
     wchar_t m_szMenuTag[32];
     int m_nState;
     BOOL m_bExit;
@@ -56,17 +52,8 @@ public:
 
 private:
     bool ModuleAbsent() const;
-    // Runs one call into the plug-in unless shutdown has given up on this worker; false when
-    // the call was not made.
-    template <class Call>
-    bool CallPlugin(Call&& call) {
-        if (!BeginPluginCall()) return false;
-        call();
-        EndPluginCall();
-        return true;
-    }
-    bool BeginPluginCall();
-    void EndPluginCall();
+    // The record has let this worker go: no call into the plug-in but the close.
+    bool LetGo() const;
     void ServeState(int state);
     void ServeCommands(int served);
     void MenuHandle(int state);
@@ -74,9 +61,10 @@ private:
     void SetupChange();
     void ClosePlugin();
     void CloseEvents();
-    // Under g_csLoader: this worker's own record, or null once the table no longer holds it.
-    PluginItem* OwnRecord();
+    // Runs `change` on this worker's own record under g_csLoader, unless the record has let the
+    // worker go; false when it did not run.
+    template <class Change>
+    bool ChangeOwnRecord(Change&& change);
 
     pel::WorkerSlot* m_pSlot;
-    bool m_bAbandoned = false;
 };

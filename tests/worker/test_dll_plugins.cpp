@@ -172,7 +172,7 @@ TEST_F(DllEventOrder, ExitWithSetupChangePendingClosesWithoutServingIt) {
                          "DllState", DllFun(1),       "DllState", "DllClose", "detach"};
     EXPECT_EQ(expected, CallTexts("Antivirus", {"blocked"}));
     EXPECT_EQ(0u, capture.Count("CPelInit::ExitClear MenuTag AntivirusMenu did not end in time, "
-                                "plug-in left loaded"));
+                                "closed when its call returns"));
 }
 
 // The adapter's reports when the plug-in or its entries are missing.

@@ -1,5 +1,6 @@
 // Exit: every plug-in is closed exactly once on its own worker thread and never called again;
-// workers still loading are waited for, workers hung in a call are given up.
+// workers still loading are waited for, workers hung in a call are given up and close their
+// plug-in once the call returns.
 #include "worker_test.h"
 
 #include <winternl.h>
@@ -16,7 +17,7 @@ using workertest::Texts;
 using workertest::WorkerTest;
 
 std::string GaveUp(const std::string& tag) {
-    return "CPelInit::ExitClear MenuTag " + tag + " did not end in time, plug-in left loaded";
+    return "CPelInit::ExitClear MenuTag " + tag + " did not end in time, closed when its call returns";
 }
 
 // One row of the system's handle list (SystemHandleInformation).
@@ -130,10 +131,9 @@ TEST_F(Shutdown, PluginsStillLoadingAreClosedOnceTheirInitReturns) {
     ASSERT_TRUE(WaitOp("SlowCom", "PluginInit"));
     EXPECT_EQ(1, api().Exit());
 
-    EXPECT_EQ((Texts{"attach", "DllInit 0 0 0", DllFun(1), "DllState", "DllClose", "detach"}),
-              CallTexts("Slow"));
-    EXPECT_EQ((Texts{"create", "PluginInit 0 0 0", ComMenu(1), "PluginGetState", "PluginExit 0",
-                     "Release 0"}),
+    // Let go while they initialised: the next and last call is the close.
+    EXPECT_EQ((Texts{"attach", "DllInit 0 0 0", "DllClose", "detach"}), CallTexts("Slow"));
+    EXPECT_EQ((Texts{"create", "PluginInit 0 0 0", "PluginExit 0", "Release 0"}),
               CallTexts("SlowCom", {"attach", "detach"}));
     ExpectOneWorkerThread("Slow");
     ExpectOneWorkerThread("SlowCom", {"detach"});
@@ -143,7 +143,7 @@ TEST_F(Shutdown, PluginsStillLoadingAreClosedOnceTheirInitReturns) {
     EXPECT_EQ(0u, capture.Count(GaveUp("SlowComMenu")));
 }
 
-TEST_F(Shutdown, PluginHungInACallIsGivenUpAndNeverCalledAgain) {
+TEST_F(Shutdown, PluginHungInACallIsGivenUpAndOnlyClosedOnceTheCallReturns) {
     HANDLE releaseDll = Blocker("Hung");
     HANDLE releaseCom = Blocker("HungCom");
     AddDll("Hung", 1);
@@ -175,12 +175,16 @@ TEST_F(Shutdown, PluginHungInACallIsGivenUpAndNeverCalledAgain) {
     while (GetModuleHandleW(L"PelLoader.dll") && GetTickCount64() < deadline) Sleep(10);
     EXPECT_EQ(nullptr, GetModuleHandleW(L"PelLoader.dll"));
 
+    // Each was closed by its own worker when its call returned, with no call in between.
     SettledTexts("Hung");
-    EXPECT_EQ((Texts{"attach", "DllInit 0 0 0", DllFun(1), "DllState", DllFun(0), "blocked"}),
+    EXPECT_EQ((Texts{"attach", "DllInit 0 0 0", DllFun(1), "DllState", DllFun(0), "blocked",
+                     "DllClose", "detach"}),
               CallTexts("Hung"));
     EXPECT_EQ((Texts{"create", "PluginInit 0 0 0", ComMenu(1), "PluginGetState", ComMenu(0),
-                     "blocked"}),
-              CallTexts("HungCom", {"attach"}));
+                     "blocked", "PluginExit 0", "Release 0"}),
+              CallTexts("HungCom", {"attach", "detach"}));
+    ExpectOneWorkerThread("Hung");
+    ExpectOneWorkerThread("HungCom", {"detach"});
 }
 
 TEST_F(Shutdown, HundredStartAndExitCyclesLeaveNoHandlesBehind) {
