@@ -29,7 +29,7 @@ public:
     int FillPluginMenuInfo(const wchar_t* tchSecName);
     void ParseInvoker(const wchar_t* invoker);
 
-    // Shutdown pass of Exit.
+    // Shutdown pass of Exit (and of InitSet, before it reads): on the loader's own table.
     int ExitClear();
 
     CPluginArray& m_arrayPlugin;

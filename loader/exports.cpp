@@ -119,9 +119,8 @@ int __stdcall NotifySetChange(int code, int /*unused*/) {
     // refreshed.
     if (refreshed.running) {
         NotifyMonitorState(refreshed.state);
-        Guarded([&refreshed] {
-            pel::SignalGeneration(pel::kSetupChangeCode, refreshed.generation);
-        });
+        Guarded(
+            [&refreshed] { pel::SignalGeneration(pel::kSetupChangeCode, refreshed.generation); });
     }
     return g_nProjectState;
 }

@@ -67,8 +67,8 @@ void WaitForThreads(std::vector<HANDLE> threads, DWORD boundMs) {
     while (!threads.empty()) {
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) return;
-        const DWORD n = static_cast<DWORD>(
-            std::min<size_t>(threads.size(), MAXIMUM_WAIT_OBJECTS - 1));
+        const DWORD n =
+            static_cast<DWORD>(std::min<size_t>(threads.size(), MAXIMUM_WAIT_OBJECTS - 1));
         const DWORD result =
             pel::WaitAnswering(n, threads.data(), static_cast<DWORD>(deadline - now));
         if (result >= WAIT_OBJECT_0 + n) return;
@@ -89,9 +89,10 @@ void FinishLetGo(const LetGoWorkers& workers) {
     WaitForThreads(threads, kShutdownBoundMs);
     for (const StoppingWorker& worker : workers.stopping) {
         if (WaitForSingleObject(worker.hThread, 0) != WAIT_OBJECT_0) {
-            pel::TraceF("CPelInit::ExitClear MenuTag %S did not end in time, closed when its "
-                        "call returns",
-                        worker.menuTag);
+            pel::TraceF(
+                "CPelInit::ExitClear MenuTag %S did not end in time, closed when its "
+                "call returns",
+                worker.menuTag);
         }
         CloseHandle(worker.hThread);
     }

@@ -21,8 +21,8 @@ namespace {
 HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 
 void CloseRecordEvents(PluginItem& item) {
-    for (HANDLE event : {item.hEventEnable, item.hEventDisable, item.hEventExit,
-                         item.hEventSetupChange}) {
+    for (HANDLE event :
+         {item.hEventEnable, item.hEventDisable, item.hEventExit, item.hEventSetupChange}) {
         if (event) CloseHandle(event);
     }
     pel::ForgetEvents(item);
@@ -93,7 +93,8 @@ void SignalTable(int code) {
     for (int i = 0; i < count; ++i) {
         PluginItem& item = g_ArrayPlugin.At(i);
         if (item.nLoader != 1) continue;
-        if (code == pel::kSetupChangeCode && item.hEventSetupChange) SetEvent(item.hEventSetupChange);
+        if (code == pel::kSetupChangeCode && item.hEventSetupChange)
+            SetEvent(item.hEventSetupChange);
         pel::SignalEnableState(item);
     }
 }
@@ -169,9 +170,10 @@ int StartWorkers() {
     for (size_t i = used; i < refs.size(); ++i)
         if (refs[i]) FreeLibrary(refs[i]);
     for (const PutOff& record : putOff) {
-        pel::TraceF("CPelInit::StartWorkers MenuTag %S is still closing its earlier load, "
-                    "started at a later pass",
-                    record.menuTag);
+        pel::TraceF(
+            "CPelInit::StartWorkers MenuTag %S is still closing its earlier load, "
+            "started at a later pass",
+            record.menuTag);
     }
     return 1;
 }

@@ -40,6 +40,8 @@ void InstallTable(CPluginArray& records);
 // Call with g_csLoader held.
 void SignalEnableState(PluginItem& item);
 // Whether bit (nId mod 32) is set in mask.
-inline bool MaskBit(DWORD mask, int nId) { return (mask >> (static_cast<unsigned>(nId) & 31u)) & 1u; }
+inline bool MaskBit(DWORD mask, int nId) {
+    return (mask >> (static_cast<unsigned>(nId) & 31u)) & 1u;
+}
 
 }  // namespace pel

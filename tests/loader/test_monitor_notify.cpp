@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -11,65 +10,19 @@
 #include "loader/monitor_notify.h"
 #include "platform/install_module.h"
 #include "suite.h"
-#include "utf16_file.h"
+#include "suite_windows.h"
 
 namespace {
+
+using peltest::LogEvent;
+using peltest::Program;
+using peltest::Select;
+using peltest::WaitForWindow;
 
 constexpr wchar_t kFrameClass[] = L"QxXP_ExpertFrame";
 constexpr wchar_t kMonitorClass[] = L"QXXP_Monitor";
 constexpr char kFrame[] = "QxXP_ExpertFrame";
 constexpr char kMonitor[] = "QXXP_Monitor";
-
-// One line of a window program's log: the event and its fields.
-struct LogEvent {
-    std::string event;
-    std::map<std::string, std::string> fields;
-
-    std::string Field(const std::string& key) const {
-        const auto it = fields.find(key);
-        return it == fields.end() ? std::string() : it->second;
-    }
-};
-
-LogEvent ParseLine(const std::string& line) {
-    LogEvent parsed;
-    size_t pos = line.find(' ');
-    parsed.event = line.substr(0, pos);
-    while (pos != std::string::npos) {
-        const size_t start = pos + 1;
-        const size_t equals = line.find('=', start);
-        if (equals == std::string::npos) break;
-        const std::string key = line.substr(start, equals - start);
-        // These two may contain blanks and come last.
-        if (key == "cmdline" || key == "sender") {
-            parsed.fields[key] = line.substr(equals + 1);
-            break;
-        }
-        pos = line.find(' ', equals);
-        parsed.fields[key] =
-            line.substr(equals + 1, pos == std::string::npos ? pos : pos - equals - 1);
-    }
-    return parsed;
-}
-
-std::vector<LogEvent> ReadLog(const std::wstring& path) {
-    std::vector<LogEvent> events;
-    std::string text;
-    if (!peltest::ReadBytes(path, &text)) return events;
-    size_t begin = 0;
-    for (size_t end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2)
-        events.push_back(ParseLine(text.substr(begin, end - begin)));
-    return events;
-}
-
-// The events of one kind written by the windows of one class.
-std::vector<LogEvent> Select(const std::vector<LogEvent>& events, const std::string& event,
-                             const std::string& windowClass) {
-    std::vector<LogEvent> selected;
-    for (const LogEvent& e : events)
-        if (e.event == event && e.Field("class") == windowClass) selected.push_back(e);
-    return selected;
-}
 
 // The messages (or replies) with one state. Other tests' loaders send 0 or 1 to any window of
 // these classes, so each test here sends a state of its own and looks only at that, and a slow
@@ -109,63 +62,6 @@ void ExpectStateMessage(const LogEvent& message, int state) {
     EXPECT_EQ(ExpectedBlock(state), message.Field("data"));
 }
 
-HWND WaitForWindow(const wchar_t* windowClass, DWORD timeoutMs = 20000) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (HWND window = FindWindowExW(nullptr, nullptr, windowClass, nullptr)) return window;
-        if (GetTickCount64() >= deadline) return nullptr;
-        Sleep(20);
-    }
-}
-
-BOOL CALLBACK PostClose(HWND window, LPARAM processId) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == static_cast<DWORD>(processId)) PostMessageW(window, WM_CLOSE, 0, 0);
-    return TRUE;
-}
-
-// Asks a window program to close its windows and waits for it; ends it by force only when it
-// does not go. True when it ended by itself.
-bool EndProgram(HANDLE process, DWORD processId) {
-    EnumWindows(PostClose, static_cast<LPARAM>(processId));
-    if (WaitForSingleObject(process, 20000) == WAIT_OBJECT_0) return true;
-    TerminateProcess(process, 1);
-    WaitForSingleObject(process, 5000);
-    return false;
-}
-
-// A window program started by the test, ended at the latest when it goes out of scope.
-class Program {
-public:
-    Program(const wchar_t* file, const std::wstring& options) {
-        std::wstring commandLine = L"\"" + peltest::BinPath(file) + L"\" " + options;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &m_info))
-            m_info = {};
-    }
-    ~Program() { End(); }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    bool Started() const { return m_info.hProcess != nullptr; }
-    DWORD Id() const { return m_info.dwProcessId; }
-
-    bool End() {
-        if (!m_info.hProcess) return true;
-        const bool byItself = EndProgram(m_info.hProcess, m_info.dwProcessId);
-        CloseHandle(m_info.hThread);
-        CloseHandle(m_info.hProcess);
-        m_info = {};
-        return byItself;
-    }
-
-private:
-    PROCESS_INFORMATION m_info = {};
-};
-
 class MonitorNotify : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -194,29 +90,14 @@ protected:
         m_suite.InstallBinary(L"qxmonxp.exe", L"QXMonxp", L"qxmonxp.qxp");
     }
 
-    // Ends every monitor the loader started (each logs its start); true when all of them
-    // ended by themselves when asked.
-    bool EndStartedMonitors() {
-        bool byThemselves = true;
-        for (const LogEvent& start : LoaderStarts()) {
-            const DWORD processId = std::stoul(start.Field("pid"));
-            HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId);
-            if (!process) continue;  // already gone
-            byThemselves = EndProgram(process, processId) && byThemselves;
-            CloseHandle(process);
-        }
-        return byThemselves;
-    }
+    // Ends every monitor the loader started; true when all of them ended by themselves when
+    // asked.
+    bool EndStartedMonitors() { return peltest::EndLoaderStartedMonitors(m_log); }
 
-    std::vector<LogEvent> Events() const { return ReadLog(m_log); }
+    std::vector<LogEvent> Events() const { return peltest::ReadLog(m_log); }
 
     // Monitors started by the loader, as their start lines.
-    std::vector<LogEvent> LoaderStarts() const {
-        std::vector<LogEvent> starts;
-        for (const LogEvent& start : Select(Events(), "start", kMonitor))
-            if (start.Field("uninit") == "1") starts.push_back(start);
-        return starts;
-    }
+    std::vector<LogEvent> LoaderStarts() const { return peltest::LoaderStartedMonitors(m_log); }
 
     peltest::TestSuite m_suite;
     const std::wstring m_log = m_suite.Root() + L"\\windows.log";

@@ -1,6 +1,8 @@
 // Soak and fault-injection run: many InitSet/Exit cycles over DLL and COM plug-ins while other
-// host threads call the other entry points, with faults injected at random. Prints what the
-// plug-ins themselves counted and the process's resources at the end against the start.
+// host threads call the other entry points, with faults injected at random. One host thread
+// owns the expert frame and calls the loader again from the state message it receives; two
+// plug-ins send to a window of the main thread while they close. Prints what the plug-ins
+// themselves counted and the process's resources at the end against the start.
 //
 //   pelsoak.exe [--seconds N] [--seed S]        (the test suite runs a short form)
 #include <windows.h>
@@ -10,13 +12,16 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "debug_capture.h"
+#include "host_window.h"
 #include "loader_api.h"
 #include "plugfix_calls.h"
 #include "process_usage.h"
@@ -50,12 +55,18 @@ public:
     }
     void HangFor(DWORD ms) { m_hangMs = ms; }
     long Received() const { return m_received; }
+    long OtherStates() const { return m_otherStates; }
 
 private:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_COPYDATA) {
             auto* self = reinterpret_cast<Monitor*>(GetWindowLongPtrW(window, GWLP_USERDATA));
             ++self->m_received;
+            // The loader sends the state its refresh computed: 0 or 1, never a host's -1.
+            const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+            LONG state = 0;
+            if (data->cbData >= 8) std::memcpy(&state, static_cast<const char*>(data->lpData) + 4, 4);
+            if (state != 0 && state != 1) ++self->m_otherStates;
             return TRUE;
         }
         return DefWindowProcW(window, message, wParam, lParam);
@@ -90,6 +101,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<DWORD> m_hangMs{0};
     std::atomic<long> m_received{0};
+    std::atomic<long> m_otherStates{0};
 };
 
 struct Totals {
@@ -128,7 +140,7 @@ void Account(const peltest::DebugCapture& capture, const std::vector<std::string
                 ++closes;
                 closedNow = true;
             } else if (closedNow && call.op != "detach" && call.op != "attach" &&
-                       call.op != "ResultRelease") {
+                       call.op != "ResultRelease" && call.op != "sent") {
                 ++totals.callsAfterClose;
                 std::printf("call after close: %s %s\n", names[i].c_str(), call.Text().c_str());
             }
@@ -197,11 +209,43 @@ int main(int argc, char** argv) {
     peltest::LoaderApi* api = nullptr;
     std::atomic<bool> stop{false};
     std::atomic<long> hostCalls{0};
+    std::atomic<long> reentries{0};
+    // The expert frame, on host thread 0: the state message that thread's own settings change
+    // sends it calls the loader again (not Exit and InitSet: a load the cycle's Exit has not
+    // seen would not be counted).
+    const auto frameHandler = [&](std::mt19937& r, int& depth) {
+        return [&](UINT message, WPARAM, LPARAM) -> LRESULT {
+            if (message != WM_COPYDATA || InSendMessage() || depth > 0) return TRUE;
+            ++depth;
+            switch (r() % 4) {
+                case 0:
+                    api->MenuBool(VARIANT_TRUE);
+                    break;
+                case 1:
+                    api->MenuBool(0);
+                    break;
+                case 2:
+                    api->SetStateAsProject();
+                    break;
+                case 3:
+                    api->Exit();
+                    break;
+            }
+            ++reentries;
+            --depth;
+            return TRUE;
+        };
+    };
     const auto startHosts = [&] {
         std::vector<std::thread> hosts;
         for (int t = 0; t < 3; ++t) {
             hosts.emplace_back([&, t] {
                 std::mt19937 r(seed + 17 * (t + 1));
+                int depth = 0;
+                std::unique_ptr<peltest::HostWindow> frame;
+                if (t == 0)
+                    frame = std::make_unique<peltest::HostWindow>(L"QxXP_ExpertFrame",
+                                                                  frameHandler(r, depth));
                 while (!stop) {
                     AcquireSRWLockShared(&loaderLock);
                     if (api) {
@@ -231,11 +275,28 @@ int main(int argc, char** argv) {
                         ++hostCalls;
                     }
                     ReleaseSRWLockShared(&loaderLock);
-                    Sleep(r() % 15);
+                    peltest::SleepAnswering(r() % 15);
                 }
             });
         }
         return hosts;
+    };
+
+    // A window of the main thread, the one that runs InitSet and Exit; two plug-ins send to it
+    // while they close.
+    std::atomic<long> sentAtClose{0};
+    peltest::HostWindow tray(peltest::HostWindow::PrivateClass(L"PelSoakHost"),
+                             [&](UINT message, WPARAM, LPARAM) -> LRESULT {
+                                 if (message == WM_APP) ++sentAtClose;
+                                 return 1;
+                             });
+    const std::string trayText = tray.HandleText();
+    const std::wstring trayHandle(trayText.begin(), trayText.end());
+    SetSwitch(copies[1], L"CLOSE_SEND", trayHandle);
+    SetSwitch(copies[dllCount], L"CLOSE_SEND", trayHandle);
+    // The main thread waits as a host's thread does, answering what is sent to its window.
+    const auto lockExclusive = [&] {
+        while (!TryAcquireSRWLockExclusive(&loaderLock)) peltest::SleepAnswering(1);
     };
 
     Totals totals;
@@ -265,19 +326,19 @@ int main(int argc, char** argv) {
                         storeFault == 1 ? L"C:\\nowhere\\QXInstall.dll" : installPath);
         if (random() % 8 == 0) monitor.HangFor(1500);
 
-        AcquireSRWLockExclusive(&loaderLock);
+        lockExclusive();
         api = new peltest::LoaderApi;
         ReleaseSRWLockExclusive(&loaderLock);
 
         AcquireSRWLockShared(&loaderLock);
         api->InitSet(static_cast<int>(totals.cycles));
         ReleaseSRWLockShared(&loaderLock);
-        Sleep(50 + random() % 250);
+        peltest::SleepAnswering(50 + random() % 250);
         AcquireSRWLockShared(&loaderLock);
         api->Exit();
         ReleaseSRWLockShared(&loaderLock);
 
-        AcquireSRWLockExclusive(&loaderLock);
+        lockExclusive();
         delete api;  // the host unloads the loader at once
         api = nullptr;
         ReleaseSRWLockExclusive(&loaderLock);
@@ -290,14 +351,14 @@ int main(int argc, char** argv) {
 
     // One cycle alone first, for the one-time loads (store and install libraries, COM).
     cycle();
-    Sleep(200);
+    peltest::SleepAnswering(200);
     const peltest::ProcessUsage start = peltest::MeasureProcess();
     std::vector<std::thread> hosts = startHosts();
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     while (GetTickCount64() < deadline) cycle();
     stop = true;
     for (std::thread& h : hosts) h.join();
-    Sleep(200);
+    peltest::SleepAnswering(200);
     const peltest::ProcessUsage end = peltest::MeasureProcess();
     totals.hostCalls = hostCalls;
 
@@ -310,6 +371,9 @@ int main(int argc, char** argv) {
     std::printf("closed more than once     %ld\n", totals.closedTwice);
     std::printf("calls after close         %ld\n", totals.callsAfterClose);
     std::printf("state messages to monitor %ld\n", monitor.Received());
+    std::printf("states other than 0 or 1  %ld\n", monitor.OtherStates());
+    std::printf("re-entries from the frame %ld\n", reentries.load());
+    std::printf("sends to the host at close %ld\n", sentAtClose.load());
     std::printf("handles    start %6ld  end %6ld\n", start.handles, end.handles);
     std::printf("threads    start %6ld  end %6ld\n", start.threads, end.threads);
     std::printf("private KiB start %6llu  end %6llu\n",
@@ -318,6 +382,7 @@ int main(int argc, char** argv) {
     std::printf("crashes                   %ld\n", g_crashes.load());
     const bool sound = totals.notClosed == 0 && totals.closedTwice == 0 &&
                        totals.callsAfterClose == 0 && g_crashes == 0 &&
+                       monitor.OtherStates() == 0 && reentries > 0 && sentAtClose > 0 &&
                        end.threads <= start.threads && end.handles <= start.handles + 16;
     std::printf("%s\n", sound ? "soak: nothing lost" : "soak: FAILED");
     return sound ? 0 : 1;
