@@ -82,24 +82,6 @@ size_t BaselineSplit(const wchar_t* text, size_t count, std::vector<Field>& fiel
     return fields.size();
 }
 
-// What any reader with these records pays: one IniSection per section and one IniEntry per
-// key, allocated, given short texts and deleted, with no parsing at all.
-void BuildAndDeleteRecords() {
-    std::vector<IniSection*> sections;
-    for (int i = 0; i < kSections; ++i) {
-        auto* section = new IniSection;
-        wcscpy(section->name, L"Comp00000");
-        for (const wchar_t* key : kKeys) {
-            auto* entry = new IniEntry();
-            wcscpy(entry->key, key);
-            wcscpy(entry->value, L"m00000.ini");
-            section->entries.push_back(entry);
-        }
-        sections.push_back(section);
-    }
-    for (IniSection* section : sections) delete section;
-}
-
 void Row(const char* what, const Meter& meter, double megabytes, double lookups) {
     std::printf("  %-28s %9.2f ms %9.2f ms", what, meter.Best() * 1e3, meter.Cpu() * 1e3);
     if (megabytes > 0) std::printf("  %9.1f MB/s", megabytes / meter.Cpu());
@@ -174,10 +156,10 @@ int main(int argc, char** argv) {
     system.Stop();
     DeleteFileW(path.c_str());
 
-    // (c) Baseline split of the same content; (d) the records alone.
+    // (c) Baseline split of the same content.
     std::vector<Field> fields;
     fields.reserve(static_cast<size_t>(lookups) * 2);
-    Meter baseline, records;
+    Meter baseline;
     size_t fieldCount = 0;
     for (int r = 0; r < 200 * repeats; ++r) {
         baseline.Start();
@@ -195,11 +177,6 @@ int main(int argc, char** argv) {
         empty.Parse(reinterpret_cast<const unsigned char*>(headless.data()), bytes);
         scan.Stop();
     }
-    for (int r = 0; r < repeats; ++r) {
-        records.Start();
-        BuildAndDeleteRecords();
-        records.Stop();
-    }
 
     std::printf("(a) IniDocument, %d runs each\n", repeats);
     Row("LoadFromFile", load, megabytes, 0);
@@ -216,9 +193,6 @@ int main(int argc, char** argv) {
                 system.Best() * scale * 1e3, systemCpu * 1e3, lookups / systemCpu);
     std::printf("(c) baseline split: %zu fields, %d runs\n", fieldCount, baseline.Runs());
     Row("split", baseline, megabytes, 0);
-    std::printf("(d) records alone: %d sections, %d entries built and deleted, %d runs\n",
-                kSections, lookups, repeats);
-    Row("records", records, 0, 0);
     std::printf("(e) Parse of the text with its headers blanked (no records), %d runs\n",
                 scan.Runs());
     Row("Parse, no records", scan, megabytes, 0);
@@ -233,8 +207,6 @@ int main(int argc, char** argv) {
                 baseline.Cpu() / load.Cpu(), baseline.Best() / load.Best());
     std::printf("  parser without records vs baseline            %11.2f   %13.2f\n",
                 baseline.Cpu() / scan.Cpu(), baseline.Best() / scan.Best());
-    std::printf("  records alone / Parse                         %11.2f   %13.2f\n",
-                records.Cpu() / parse.Cpu(), records.Best() / parse.Best());
     std::printf("  reader vs system reader, load + lookups       %10.1fx   %12.1fx\n",
                 systemCpu / readerCpu, systemWall / (load.Best() + lookup.Best()));
     std::printf("  reader vs system reader, lookups alone        %10.1fx   %12.1fx\n",
