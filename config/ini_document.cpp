@@ -188,8 +188,9 @@ void IniDocument::Parse(const unsigned char* bytes, unsigned long size) {
 }
 
 // Works in m_text. A logical line is assembled where the previous line's texts end, from units
-// read further on, and its own texts are cut out of it where it lies: no line gains units on
-// the way (its line feed is dropped), so the assembly never overtakes the reading.
+// read further on, and its own texts are cut out of it where it lies. The texts of a line never
+// take more room than the line and its line feed took in the content, so the assembly never
+// overtakes the reading.
 void IniDocument::ParseText(std::size_t count) {
     m_pCurrentSection = nullptr;
     if (count == 0) return;

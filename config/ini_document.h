@@ -14,13 +14,13 @@
 //   characters before the closing bracket and the spaces are removed.
 // - A key is cut to the first 127 characters before the "=" and then trimmed of spaces.
 // - A logical line holds 2047 characters. The rest of the physical line in which its 2047th
-//   character lies is dropped up to the line feed; reading goes on with the next line. This
-//   holds also for a line continued after a physical line of exactly 1023 or 2046 characters
-//   (its full chunks look like a partial line): a plain stream reading the document by
-//   getline(buffer, 1024) would stop at such a cut whenever the cut falls on a full chunk, and
-//   silently lose the rest of the document even when the physical line it ends in is no longer
-//   than 2047 characters (1023 characters, a line feed, 2047 characters, a line feed, "[s]").
-//   This reader drops only the rest of that physical line and reads on.
+//   character lies is dropped up to the line feed; reading goes on with the next line.
+//   Deliberately so also where a stream reading the document by getline(buffer, 1024) would
+//   end the whole document without a word: a line continued after a physical line of exactly
+//   1023 or 2046 characters (its full chunks look like a partial line) and cut on a full chunk
+//   of the next physical line, even when that line has at most 2047 characters. Smallest case:
+//   1023 characters, a line feed, 2047 characters, a line feed, "[s]": the stream never sees
+//   "[s]"; this reader drops the last 1023 characters of the second line and reads "[s]".
 // - A U+0000 unit ends the text of its line (it still counts towards the line's length).
 // - LoadFromFile refuses a null path and a path of 260 characters or more.
 #pragma once
