@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <cwchar>
-#include <memory>
 #include <new>
+#include <string>
 
+#include "loader/diagnostics.h"
 #include "loader/text.h"
 
 namespace {
@@ -35,40 +37,37 @@ private:
     HANDLE m_handle;
 };
 
-// One UTF-16LE code unit of the content, at any alignment.
-wchar_t UnitAt(const unsigned char* p) { return static_cast<wchar_t>(p[0] | (p[1] << 8)); }
-
 // Hands out the chunks a wide stream's getline(buffer, 1024) would, with its failure state:
 // a read that stores 1023 characters not followed by a line feed (that character stays
 // unread), or a read that finds nothing at all.
 class ChunkReader {
 public:
-    ChunkReader(const unsigned char* content, std::size_t units)
-        : m_pos(content), m_end(content + 2 * units) {}
+    ChunkReader(const wchar_t* units, std::size_t count) : m_pos(units), m_end(units + count) {}
 
     // Copies the next chunk to `dst` (room for 1023 characters) with tabs as spaces, in the
-    // same pass noting in `stop` where its first ";" or U+0000 lies (kNone if nowhere).
+    // same pass noting in `stop` where its first ";" or U+0000 lies (kNone if nowhere). `dst`
+    // may lie in the units already read: each unit is read before its place is written.
     std::size_t Read(wchar_t* dst, std::size_t* stop) {
         *stop = kNone;
-        const std::size_t available = static_cast<std::size_t>(m_end - m_pos) / 2;
+        const std::size_t available = static_cast<std::size_t>(m_end - m_pos);
         if (available == 0) {
             m_failed = true;
             return 0;
         }
         const std::size_t limit = available < kChunk ? available : kChunk;
         for (std::size_t i = 0; i < limit; ++i) {
-            const wchar_t c = UnitAt(m_pos + 2 * i);
+            const wchar_t c = m_pos[i];
             if (c == L'\n') {
-                m_pos += 2 * (i + 1);
+                m_pos += i + 1;
                 return i;
             }
             if ((c == L';' || c == L'\0') && *stop == kNone) *stop = i;
             dst[i] = c == L'\t' ? L' ' : c;
         }
-        m_pos += 2 * limit;
+        m_pos += limit;
         if (limit == kChunk && m_pos != m_end) {
-            if (UnitAt(m_pos) == L'\n')
-                m_pos += 2;
+            if (*m_pos == L'\n')
+                ++m_pos;
             else
                 m_failed = true;
         }
@@ -78,9 +77,7 @@ public:
     // Drops the rest of the physical line, line feed included, and clears the failure state.
     void SkipLine() {
         while (m_pos != m_end) {
-            const wchar_t c = UnitAt(m_pos);
-            m_pos += 2;
-            if (c == L'\n') break;
+            if (*m_pos++ == L'\n') break;
         }
         m_failed = false;
     }
@@ -89,8 +86,8 @@ public:
     void ClearFailure() { m_failed = false; }
 
 private:
-    const unsigned char* m_pos;
-    const unsigned char* m_end;
+    const wchar_t* m_pos;
+    const wchar_t* m_end;
     bool m_failed = false;
 };
 
@@ -119,12 +116,6 @@ void TrimSpaces(const wchar_t* text, std::size_t* begin, std::size_t* end) {
 
 }  // namespace
 
-IniSection::IniSection() : name{} {}
-
-IniSection::~IniSection() {
-    for (IniEntry* entry : entries) delete entry;
-}
-
 IniEntry* IniSection::FindEntry(const wchar_t* key) const {
     if (!key) return nullptr;
     for (IniEntry* entry : entries) {
@@ -140,12 +131,14 @@ const wchar_t* IniSection::GetValue(const wchar_t* key) const {
 
 IniDocument::IniDocument() : m_path{}, m_fileSize(0), m_pCurrentSection(nullptr) {}
 
-IniDocument::~IniDocument() { Clear(); }
+IniDocument::~IniDocument() = default;
 
 void IniDocument::Clear() {
-    for (IniSection* section : m_sections) delete section;
-    m_sections.clear();
-    m_nameKeys.clear();
+    m_sections = std::vector<IniSection*>();
+    m_nameKeys = std::vector<std::uint32_t>();
+    m_sectionRecords.clear();
+    m_entries.clear();
+    m_text.reset();
     m_pCurrentSection = nullptr;
 }
 
@@ -160,40 +153,62 @@ bool IniDocument::LoadFromFile(const wchar_t* path) {
     FileHandle file(
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (file.Get() == INVALID_HANDLE_VALUE) return false;
-    m_fileSize = GetFileSize(file.Get(), nullptr);
-    if (m_fileSize == 0) return false;
+    DWORD high = 0;
+    m_fileSize = GetFileSize(file.Get(), &high);
+    if (m_fileSize == 0 && high == 0) return false;
+    if (high != 0 || m_fileSize > kMaxFileSize) {
+        const unsigned long long size = static_cast<unsigned long long>(high) << 32 | m_fileSize;
+        pel::TraceF("IniDocument::LoadFromFile %S is too large (%s bytes, limit %lu)", path,
+                    std::to_string(size).c_str(), kMaxFileSize);
+        return false;
+    }
 
-    // Zeroed, so that a short read leaves only U+0000 units behind.
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[m_fileSize]());
+    // One unit more than the content: the last text of a document that does not end with a
+    // line feed is terminated there.
+    m_text.reset(new (std::nothrow) wchar_t[(m_fileSize + 1) / 2 + 1]);
     DWORD read = 0;
-    if (buffer && ReadFile(file.Get(), buffer.get(), m_fileSize, &read, nullptr))
-        ParseContent(buffer.get(), m_fileSize);
+    if (m_text && ReadFile(file.Get(), m_text.get(), m_fileSize, &read, nullptr)) {
+        // What a short read left unfilled reads as U+0000 units.
+        std::memset(reinterpret_cast<unsigned char*>(m_text.get()) + read, 0, m_fileSize - read);
+        ParseText(m_fileSize / 2);  // an odd last byte is ignored
+    } else {
+        m_text.reset();
+    }
     return true;
 }
 
 void IniDocument::Parse(const unsigned char* bytes, unsigned long size) {
     Clear();
-    if (bytes) ParseContent(bytes, size);
+    if (!bytes) return;
+    const std::size_t count = size / 2;  // an odd last byte is ignored
+    m_text.reset(new (std::nothrow) wchar_t[count + 1]);
+    if (!m_text) return;
+    std::memcpy(m_text.get(), bytes, count * sizeof(wchar_t));
+    ParseText(count);
 }
 
-void IniDocument::ParseContent(const unsigned char* bytes, std::size_t size) {
+// Works in m_text. A logical line is assembled where the previous line's texts end, from units
+// read further on, and its own texts are cut out of it where it lies. The texts of a line never
+// take more room than the line and its line feed took in the content, so the assembly never
+// overtakes the reading.
+void IniDocument::ParseText(std::size_t count) {
     m_pCurrentSection = nullptr;
-    const std::size_t count = size / 2;  // an odd last byte is ignored
     if (count == 0) return;
 
-    wchar_t line[kLineMax + kChunk + 1];  // a full chunk fits even past the limit
-    std::size_t length = 0;               // characters in the logical line so far
-    std::size_t previous = 0;             // its length before the last chunk was appended
-    std::size_t stop = kNone;             // where its first ";" or U+0000 lies
+    wchar_t* const text = m_text.get();
+    wchar_t* line = text;      // where the logical line is assembled
+    std::size_t length = 0;    // characters in the logical line so far
+    std::size_t previous = 0;  // its length before the last chunk was appended
+    std::size_t stop = kNone;  // where its first ";" or U+0000 lies
     // The first unit is read on its own: a byte-order mark (either order) is dropped, anything
     // else starts the first line as it stands, tab or not.
-    const wchar_t first = UnitAt(bytes);
+    const wchar_t first = text[0];
     if (first != 0xFEFF && first != 0xFFFE) {
         if (first == L';' || first == L'\0') stop = 0;
-        line[length++] = first;
+        length = 1;
     }
 
-    ChunkReader reader(bytes + 2, count - 1);
+    ChunkReader reader(text + 1, count - 1);
     for (;;) {
         wchar_t* chunk = line + length;
         std::size_t chunkStop = kNone;
@@ -217,7 +232,7 @@ void IniDocument::ParseContent(const unsigned char* bytes, std::size_t size) {
             reader.ClearFailure();
             continue;
         }
-        ProcessLine(line, stop < length ? stop : length);
+        line = ProcessLine(line, stop < length ? stop : length);
         length = 0;
         previous = 0;
         stop = kNone;
@@ -226,18 +241,19 @@ void IniDocument::ParseContent(const unsigned char* bytes, std::size_t size) {
     }
 }
 
-// `length` already ends before the line's first ";" or U+0000.
-void IniDocument::ProcessLine(const wchar_t* line, std::size_t length) {
+// `length` already ends before the line's first ";" or U+0000. Returns where the next line is
+// to be assembled: past the texts kept from this one.
+wchar_t* IniDocument::ProcessLine(wchar_t* line, std::size_t length) {
     std::size_t n = length;
     while (n > 0 && (line[n - 1] == L' ' || line[n - 1] == L'\r' || line[n - 1] == L'\n')) --n;
-    if (n == 0 || line[0] == L'\r') return;
-    if (line[0] == L'[')
-        AddSection(line + 1, n - 1);
-    else
-        AddEntry(line, n);
+    if (n == 0 || line[0] == L'\r') return line;
+    if (line[0] == L'[') return AddSection(line + 1, n - 1);
+    return AddEntry(line, n);
 }
 
-void IniDocument::AddSection(const wchar_t* text, std::size_t length) {
+// A text is terminated in place at its end, which lies at most at text[length]: the place of
+// the line's first dropped unit, or the spare unit after the content.
+wchar_t* IniDocument::AddSection(wchar_t* text, std::size_t length) {
     const std::size_t n = length < kNameMax ? length : kNameMax;
     // "]" or CR in either of the last two places ends the name: "[name]x" is "name".
     std::size_t end = n;
@@ -245,32 +261,36 @@ void IniDocument::AddSection(const wchar_t* text, std::size_t length) {
     if (n >= 2 && EndsName(text[n - 2])) end = n - 2;
     std::size_t begin = 0;
     TrimSpaces(text, &begin, &end);
+    text[end] = L'\0';
 
-    std::unique_ptr<IniSection> section(new IniSection);
-    std::wmemcpy(section->name, text + begin, end - begin);
+    m_sectionRecords.emplace_back(text + begin, &m_entries);
+    IniSection* section = &m_sectionRecords.back();
     m_nameKeys.push_back(NameKey(section->name));
     try {
-        m_sections.push_back(section.get());
+        m_sections.push_back(section);
     } catch (...) {
         m_nameKeys.pop_back();
         throw;
     }
-    m_pCurrentSection = section.release();
+    m_pCurrentSection = section;
+    return text + end + 1;
 }
 
-void IniDocument::AddEntry(const wchar_t* line, std::size_t length) {
-    if (!m_pCurrentSection) return;
-    std::unique_ptr<IniEntry> entry(new IniEntry());
-    const wchar_t* equals = std::wmemchr(line, L'=', length);
+wchar_t* IniDocument::AddEntry(wchar_t* line, std::size_t length) {
+    if (!m_pCurrentSection) return line;
+    IniEntry entry = {kEmpty, kEmpty};
+    wchar_t* next = line;
+    wchar_t* equals = std::wmemchr(line, L'=', length);
     if (equals) {
         std::size_t keyEnd = static_cast<std::size_t>(equals - line);
         if (keyEnd > kKeyMax) keyEnd = kKeyMax;
         std::size_t keyBegin = 0;
         TrimSpaces(line, &keyBegin, &keyEnd);
-        std::wmemcpy(entry->key, line + keyBegin, keyEnd - keyBegin);
+        line[keyEnd] = L'\0';  // at the latest the "=" itself
+        entry.key = line + keyBegin;
 
         // No trimming at the start: " = x" has the value " x".
-        const wchar_t* value = equals + 1;
+        wchar_t* value = equals + 1;
         std::size_t n = static_cast<std::size_t>(line + length - value);
         if (n > 0 && value[n - 1] == L'\r') --n;
         // A quote in either of the last two places ends the value, a leading one is dropped:
@@ -279,10 +299,13 @@ void IniDocument::AddEntry(const wchar_t* line, std::size_t length) {
         if (n >= 1 && value[n - 1] == L'"') end = n - 1;
         if (n >= 2 && value[n - 2] == L'"') end = n - 2;
         const std::size_t begin = (end > 0 && value[0] == L'"') ? 1 : 0;
-        std::wmemcpy(entry->value, value + begin, end - begin);
+        value[end] = L'\0';
+        entry.value = value + begin;
+        next = value + end + 1;
     }
-    m_pCurrentSection->entries.push_back(entry.get());
-    entry.release();
+    m_entries.push_back(entry);
+    ++m_pCurrentSection->entries.m_count;
+    return next;
 }
 
 IniSection* IniDocument::FindSection(const wchar_t* name) const {

@@ -1,7 +1,9 @@
 // The component list: which records start-up builds, and the messages it gives.
 #include <windows.h>
 
+#include "config/ini_document.h"
 #include "startup_fixture.h"
+#include "utf16_file.h"
 
 namespace {
 
@@ -138,6 +140,22 @@ TEST_F(ActiveConfig, EmptyFileIsALoadFailure) {
     EXPECT_EQ(0, init.ReadQXActive());
     ASSERT_EQ(1u, capture.Texts().size());
     EXPECT_NE(std::string::npos, capture.Texts()[0].find("LoadFromFile"));
+}
+
+TEST_F(ActiveConfig, AListOverTheReadersSizeLimitStartsNothing) {
+    suite.AddComponent(L"Alpha");
+    const std::wstring path =
+        suite.WriteDocument(L"Options", L"QXActive.config",
+                            L"[Active]\r\nActive=A\r\n[A]\r\nloader=1\r\ncompose=Alpha\r\n");
+    ASSERT_TRUE(peltest::SetFileSize(path, IniDocument::kMaxFileSize + 2ull));
+    EXPECT_EQ(0, init.ReadQXActive());
+    EXPECT_EQ(0, g_ArrayPlugin.Count());
+    EXPECT_EQ(nullptr, init.m_pObjQXAC);
+    EXPECT_EQ((std::vector<std::string>{
+                  "IniDocument::LoadFromFile " + Narrow(path) +
+                      " is too large (33554434 bytes, limit 33554432)",
+                  "CPelInit::ReadQXActive  LoadFromFile " + Narrow(path) + " Fail"}),
+              capture.Texts());
 }
 
 TEST_F(ActiveConfig, FillPluginItemChecksItsArguments) {

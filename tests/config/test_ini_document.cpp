@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "config/ini_document.h"
+#include "debug_capture.h"
 #include "suite.h"
 #include "utf16_file.h"
 
@@ -191,6 +193,15 @@ TEST_F(IniLineEnds, LineOf2046WithBareLfTakesOneCharacterOfTheNext) {
     IniDocument longer;
     ASSERT_TRUE(Load(longer, L"[s]\n" + EntryLine(2046) + L"\n" + EntryLine(1500) + L"\nm=2\n"));
     EXPECT_EQ(Dump(longer), L"[s]k=" + Xs(2044) + L"k|m=2|");
+}
+
+TEST_F(IniLineEnds, ContinuedLineCutOnAFullChunkDropsOnlyTheRestOfItsPhysicalLine) {
+    // 1023 characters continue into a line of 2047, whose second full chunk holds the cut. A
+    // stream read would fail there and end the document; the reader drops the rest of that
+    // physical line only, and reads the header after it.
+    IniDocument doc;
+    ASSERT_TRUE(Load(doc, L"[s]\n" + EntryLine(1023) + L"\n" + Xs(2047) + L"\n[t]\nn=1\n"));
+    EXPECT_EQ(Dump(doc), L"[s]k=" + Xs(1021 + 1024) + L"|[t]n=1|");
 }
 
 TEST_F(IniLineEnds, TwoChunkLineOf1023AndCrLfIsNotJoined) {
@@ -445,6 +456,43 @@ TEST_F(IniFiles, PathsOf259And260Characters) {
     EXPECT_STREQ(doc.Path(), L"");
 
     DeleteFileW((L"\\\\?\\" + path260).c_str());
+}
+
+TEST_F(IniFiles, DocumentOverTheSizeLimitIsRefusedBeforeItIsRead) {
+    // The files grow without being written: past their text they read as U+0000 units, which
+    // end the reading of a document that is read at all.
+    const std::wstring path = FilePath(L"large.ini");
+    const std::string narrowPath(path.begin(), path.end());
+    ASSERT_TRUE(peltest::WriteUtf16File(path, L"[s]\r\nk=v\r\n"));
+    const unsigned long long limit = IniDocument::kMaxFileSize;
+    ASSERT_EQ(limit, 32ull << 20);
+
+    IniDocument doc;
+    ASSERT_TRUE(Load(doc, L"[old]\nk=1\n"));
+    peltest::DebugCapture capture;
+    ASSERT_TRUE(peltest::SetFileSize(path, limit + 2));
+    EXPECT_FALSE(doc.LoadFromFile(path.c_str()));
+    EXPECT_TRUE(doc.Sections().empty());
+    EXPECT_EQ(doc.FileSize(), limit + 2);
+    EXPECT_EQ(capture.Texts(),
+              (std::vector<std::string>{"IniDocument::LoadFromFile " + narrowPath +
+                                        " is too large (33554434 bytes, limit 33554432)"}));
+
+    // A size beyond 32 bits is not taken for its low part.
+    capture.Clear();
+    ASSERT_TRUE(peltest::SetFileSize(path, (1ull << 32) + 20));
+    EXPECT_FALSE(doc.LoadFromFile(path.c_str()));
+    EXPECT_TRUE(doc.Sections().empty());
+    EXPECT_EQ(capture.Texts(),
+              (std::vector<std::string>{"IniDocument::LoadFromFile " + narrowPath +
+                                        " is too large (4294967316 bytes, limit 33554432)"}));
+
+    capture.Clear();
+    ASSERT_TRUE(peltest::SetFileSize(path, limit));
+    EXPECT_TRUE(doc.LoadFromFile(path.c_str()));
+    EXPECT_EQ(Dump(doc), L"[s]k=v|");
+    EXPECT_TRUE(capture.Texts().empty());
+    DeleteFileW(path.c_str());
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 
 #include <cstring>
 
+#include "config/ini_document.h"
 #include "loader/text.h"
 #include "startup_fixture.h"
+#include "utf16_file.h"
 
 namespace {
 
@@ -146,6 +148,28 @@ TEST_F(MenuConfig, MissingDocumentsAndListsLeaveTheRecordUntouched) {
                   "CPelInit::GetModuleMenuInfo strMenuList Empty"}),
               capture.Texts());
     for (int i = 0; i < 3; ++i) EXPECT_STREQ(L"", Record(i).MenuTag);
+    EXPECT_EQ(nullptr, init.m_pObjMenu);
+}
+
+TEST_F(MenuConfig, AMenuDocumentOverTheReadersSizeLimitGivesItsRecordNoPlugin) {
+    AddRecord(L"Alpha");
+    AddRecord(L"Beta");
+    const std::wstring menu =
+        L"[Menu]\r\nMenuList=S\r\n[S]\r\nusedobj=Pel\r\ninvoker=0,2,s.dll,4\r\n";
+    const std::wstring path = suite.WriteDocument(L"Menu", L"Alpha.ini", menu);
+    WriteMenu(L"Beta", menu);
+    ASSERT_TRUE(peltest::SetFileSize(path, IniDocument::kMaxFileSize + 2ull));
+    EXPECT_EQ(1, init.ReadMenuIni());
+    EXPECT_STREQ(L"", Record(0).MenuTag);
+    EXPECT_EQ(0, Record(0).nInvokerType);  // no worker is started for it
+    EXPECT_STREQ(L"", Record(0).tchDllName);
+    EXPECT_STREQ(L"S", Record(1).MenuTag);  // the next record's document is still read
+    EXPECT_EQ(2, Record(1).nInvokerType);
+    EXPECT_EQ((std::vector<std::string>{
+                  "IniDocument::LoadFromFile " + Narrow(path) +
+                      " is too large (33554434 bytes, limit 33554432)",
+                  "CPelInit::GetModuleMenuInfo  LoadFromFile " + Narrow(path) + " Fail"}),
+              capture.Texts());
     EXPECT_EQ(nullptr, init.m_pObjMenu);
 }
 

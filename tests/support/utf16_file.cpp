@@ -9,10 +9,21 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    const BOOL ok = bytes.empty() ||
-                    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    const BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
+                                               &written, nullptr);
     CloseHandle(file);
     return ok && written == bytes.size();
+}
+
+bool SetFileSize(const std::wstring& path, unsigned long long size) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    const BOOL ok = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return ok != FALSE;
 }
 
 bool ReadBytes(const std::wstring& path, std::string* bytes) {
