@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cwchar>
 #include <string>
 
@@ -16,6 +18,18 @@
 
 namespace {
 
+// FNV-1a over the sort key of `text` under lstrcmpiW's comparison.
+std::uint64_t HashSortKey(const wchar_t* text, std::uint64_t hash) {
+    constexpr DWORD kFlags = LCMAP_SORTKEY | NORM_IGNORECASE;
+    const int size = LCMapStringW(LOCALE_USER_DEFAULT, kFlags, text, -1, nullptr, 0);
+    std::string key(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        LCMapStringW(LOCALE_USER_DEFAULT, kFlags, text, -1, reinterpret_cast<LPWSTR>(&key[0]),
+                     size);
+    for (unsigned char byte : key) hash = (hash ^ byte) * 0x100000001B3ull;
+    return hash;
+}
+
 // The loader kind of an invoker text: its second field as a decimal number.
 int InvokerKind(const wchar_t* invoker) {
     const wchar_t* comma = std::wcschr(invoker, L',');
@@ -24,7 +38,34 @@ int InvokerKind(const wchar_t* invoker) {
 
 }  // namespace
 
+void CTakenMenuSections::Clear() {
+    m_records.clear();
+    m_nIndexed = 0;
+}
+
+std::uint64_t CTakenMenuSections::Key(const wchar_t* compose, const wchar_t* tag) {
+    return HashSortKey(tag, HashSortKey(compose, 0xCBF29CE484222325ull) * 31);
+}
+
+bool CTakenMenuSections::Taken(const CPluginArray& table, int before, const wchar_t* compose,
+                               const wchar_t* tag) {
+    // Records before the one being read are complete: each is indexed once.
+    for (; m_nIndexed < before; ++m_nIndexed) {
+        const PluginItem& record = table.At(m_nIndexed);
+        m_records.emplace(Key(record.chCompose, record.MenuTag), m_nIndexed);
+    }
+    const auto range = m_records.equal_range(Key(compose, tag));
+    for (auto it = range.first; it != range.second; ++it) {
+        if (it->second >= before) continue;
+        const PluginItem& earlier = table.At(it->second);
+        if (lstrcmpiW(earlier.chCompose, compose) == 0 && lstrcmpiW(earlier.MenuTag, tag) == 0)
+            return true;
+    }
+    return false;
+}
+
 int CPelInit::ReadMenuIni() {
+    m_takenSections.Clear();
     if (m_arrayPlugin.Count() == 0) {
         pel::Trace("CPelInit::ReadMenuIni g_ArrayPlugin is Empty");
         return 0;
@@ -89,14 +130,10 @@ int CPelInit::FillPluginMenuInfo(const wchar_t* tchSecName) {
     if (lstrcmpiW(usedobj, L"Pel") != 0) return 0;
 
     PluginItem& item = m_arrayPlugin.At(m_nCurIndex);
-    const int count = m_arrayPlugin.Count();
-    for (int j = 0; j < m_nCurIndex && j < count; ++j) {
-        const PluginItem& earlier = m_arrayPlugin.At(j);
-        if (lstrcmpiW(earlier.chCompose, item.chCompose) == 0 &&
-            lstrcmpiW(earlier.MenuTag, tchSecName) == 0) {
-            pel::TraceF("CPelInit::FillPluginMenuInfo  FindSection %S Same", tchSecName);
-            return 0;
-        }
+    const int before = std::min(m_nCurIndex, m_arrayPlugin.Count());
+    if (m_takenSections.Taken(m_arrayPlugin, before, item.chCompose, tchSecName)) {
+        pel::TraceF("CPelInit::FillPluginMenuInfo  FindSection %S Same", tchSecName);
+        return 0;
     }
 
     // Texts that do not fit their fields are refused, not cut: a cut name or invoker would

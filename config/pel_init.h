@@ -4,10 +4,29 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <unordered_map>
 
 class CPluginArray;
 class IniDocument;
+
+// The component and menu tag of the records before the one whose menu document is read, so that
+// the menu pass finds a section that an earlier record of the same component took without
+// comparing every pair. What is hashed is the sort key of each text under the comparison
+// lstrcmpiW makes, so texts it finds equal hash alike; a hash match is confirmed with lstrcmpiW.
+class CTakenMenuSections {
+public:
+    void Clear();
+    // Whether one of the first `before` records of `table` has this component and menu tag.
+    bool Taken(const CPluginArray& table, int before, const wchar_t* compose, const wchar_t* tag);
+
+private:
+    static std::uint64_t Key(const wchar_t* compose, const wchar_t* tag);
+
+    std::unordered_multimap<std::uint64_t, int> m_records;
+    int m_nIndexed = 0;
+};
 
 class CPelInit {
 public:
@@ -37,6 +56,7 @@ public:
     DWORD m_dwActiveMask = 0;  // read once per component list, for each record it fills
     IniDocument* m_pObjMenu = nullptr;
     int m_nCurIndex = 0;
+    CTakenMenuSections m_takenSections;
 };
 
 // The "compose" alternative to use: the first installed one before the last ",", else the

@@ -52,40 +52,73 @@ HMODULE LoaderReference() {
     return module;
 }
 
-// Under g_csLoader: gives the record its events and a worker thread, created suspended, that
-// owns a heap copy of the record and `loaderRef`. Null when the thread cannot be had: the
-// record is then treated like a plug-in that failed to load, and `loaderRef` stays the
-// caller's.
-HANDLE StartWorker(PluginItem& item, int index, HMODULE loaderRef) {
+// Under g_csLoader: gives the record its events, its slot (holding `loaderRef`) and the heap
+// copy its worker will own, and returns the copy. Null when memory fails: the record is then
+// treated like a plug-in that failed to load, and `loaderRef` stays the caller's.
+PluginItem* PrepareWorker(PluginItem& item, int index, HMODULE loaderRef) {
     item.bThreadStarted = 1;
     item.hEventEnable = NewEvent();
     item.hEventDisable = NewEvent();
     item.hEventExit = NewEvent();
     item.hEventSetupChange = NewEvent();
-
     auto* slot = new (std::nothrow) pel::WorkerSlot;
     auto* copy = new (std::nothrow) PluginItem;
-    uintptr_t thread = 0;
-    if (slot && copy) {
-        slot->desired = item.bEnable != 0 ? 1 : 0;
-        slot->index = index;
-        slot->hLoaderModule = loaderRef;
-        pel::CopyText(slot->chCompose, item.chCompose);
-        pel::CopyText(slot->menuTag, item.MenuTag);
-        item.pWorker = slot;
-        std::memcpy(copy, &item, sizeof(PluginItem));
-        thread = _beginthreadex(nullptr, 0, WorkThreadMain, copy, CREATE_SUSPENDED, nullptr);
+    if (!slot || !copy) {
+        delete copy;
+        delete slot;
+        CloseRecordEvents(item);
+        return nullptr;
     }
+    slot->desired = item.bEnable != 0 ? 1 : 0;
+    slot->index = index;
+    slot->hLoaderModule = loaderRef;
+    pel::CopyText(slot->chCompose, item.chCompose);
+    pel::CopyText(slot->menuTag, item.MenuTag);
+    item.pWorker = slot;
+    std::memcpy(copy, &item, sizeof(PluginItem));
+    return copy;
+}
+
+// Under g_csLoader: creates the worker's thread, suspended, and hands it the copy. When there
+// is no thread, undoes PrepareWorker and returns the module reference for the caller to drop.
+HMODULE CreateWorkerThread(PluginItem& item, PluginItem* copy) {
+    const uintptr_t thread =
+        _beginthreadex(nullptr, 0, WorkThreadMain, copy, CREATE_SUSPENDED, nullptr);
     if (thread != 0) {
         item.hThread = reinterpret_cast<HANDLE>(thread);
-        return item.hThread;
+        return nullptr;
     }
+    const HMODULE loaderRef = item.pWorker->hLoaderModule;
     delete copy;
-    delete slot;
+    delete item.pWorker;
     item.pWorker = nullptr;
     CloseRecordEvents(item);
-    return nullptr;
+    return loaderRef;
 }
+
+// Adds the time since the last lap to a phase, when the caller asked for the phases.
+class PhaseClock {
+public:
+    explicit PhaseClock(pel::StartPhases* phases) : m_phases(phases) { m_last = Now(); }
+    void Lap(double pel::StartPhases::*phase) {
+        if (!m_phases) return;
+        const double now = Now();
+        m_phases->*phase += now - m_last;
+        m_last = now;
+    }
+
+private:
+    double Now() const {
+        if (!m_phases) return 0;
+        LARGE_INTEGER count, frequency;
+        QueryPerformanceCounter(&count);
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+    }
+
+    pel::StartPhases* m_phases;
+    double m_last;
+};
 
 // Under g_csLoader.
 void SignalTable(int code) {
@@ -121,7 +154,12 @@ int SignalPlugins(int code) {
     return 1;
 }
 
-int StartWorkers() {
+int StartWorkers() { return pel::StartWorkers(nullptr); }
+
+namespace pel {
+
+int StartWorkers(StartPhases* phases) {
+    PhaseClock clock(phases);
     size_t wanted = 0;
     {
         CLoaderLockGuard lock;
@@ -129,56 +167,68 @@ int StartWorkers() {
     }
     if (wanted == 0) return 1;
 
-    // Taking a module reference waits for the process's loader lock, which any worker loading its
-    // plug-in holds: it is done here, before the loader lock and before any thread starts.
+    // Taking a module reference waits for the process's loader lock, which any worker loading
+    // its plug-in holds: all are taken here, before the loader lock and before any of the new
+    // threads exists. Those not used are dropped at the end.
     std::vector<HMODULE> refs;
     refs.reserve(wanted);
     for (size_t i = 0; i < wanted; ++i) refs.push_back(LoaderReference());
+    clock.Lap(&StartPhases::references);
 
+    struct NewWorker {
+        int index;
+        PluginItem* copy;
+        size_t ref;
+    };
+    std::vector<NewWorker> created;
+    created.reserve(wanted);
     struct PutOff {
         wchar_t menuTag[32];
     };
     std::vector<PutOff> putOff;
     putOff.reserve(wanted);
-    size_t used = 0;
     {
         CLoaderLockGuard lock;
-        std::vector<HANDLE> threads;
-        threads.reserve(wanted);
-        const int count = pel::g_bRunning ? g_ArrayPlugin.Count() : 0;
-        pel::ForgetEnded();
-        for (int i = 0; i < count && used < refs.size(); ++i) {
+        ForgetEnded();
+        const int count = g_bRunning ? g_ArrayPlugin.Count() : 0;
+        for (int i = 0; i < count && created.size() < wanted; ++i) {
             PluginItem& item = g_ArrayPlugin.At(i);
             if (!Startable(item)) continue;
             bool firstTime = false;
-            if (pel::StillEnding(item, &firstTime)) {
+            if (StillEnding(item, &firstTime)) {
                 if (firstTime && putOff.size() < wanted) {
                     putOff.push_back({});
-                    pel::CopyText(putOff.back().menuTag, item.MenuTag);
+                    CopyText(putOff.back().menuTag, item.MenuTag);
                 }
                 continue;
             }
-            if (HANDLE thread = StartWorker(item, i, refs[used])) {
-                threads.push_back(thread);
-                ++used;
+            const size_t ref = created.size();
+            if (PluginItem* copy = PrepareWorker(item, i, refs[ref])) {
+                created.push_back({i, copy, ref});
+                refs[ref] = nullptr;
             }
         }
-        // The threads start together once all exist: creating one does not wait behind the
-        // plug-in loads of the others.
-        for (HANDLE thread : threads) ResumeThread(thread);
+        clock.Lap(&StartPhases::events);
+        // The threads are created suspended and start together once all exist: creating one
+        // does not queue behind the plug-in loads of the others.
+        for (const NewWorker& worker : created)
+            refs[worker.ref] = CreateWorkerThread(g_ArrayPlugin.At(worker.index), worker.copy);
+        for (const NewWorker& worker : created) {
+            const PluginItem& item = g_ArrayPlugin.At(worker.index);
+            if (item.pWorker) ResumeThread(item.hThread);
+        }
+        clock.Lap(&StartPhases::threads);
     }
-    for (size_t i = used; i < refs.size(); ++i)
-        if (refs[i]) FreeLibrary(refs[i]);
+    for (HMODULE ref : refs)
+        if (ref) FreeLibrary(ref);
     for (const PutOff& record : putOff) {
-        pel::TraceF(
+        TraceF(
             "CPelInit::StartWorkers MenuTag %S is still closing its earlier load, "
             "started at a later pass",
             record.menuTag);
     }
     return 1;
 }
-
-namespace pel {
 
 RefreshResult Refresh() {
     // One reading for the whole pass, taken before the lock: every record sees the same mask,

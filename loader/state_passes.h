@@ -32,6 +32,15 @@ RefreshResult Refresh();
 // another table took its place since.
 void SignalGeneration(int code, unsigned generation);
 
+// Where the start-up pass spends its time, in seconds, for the benchmark.
+struct StartPhases {
+    double references = 0;  // module references for the new workers
+    double events = 0;      // their events, slots and record copies
+    double threads = 0;     // creating their threads, suspended, and starting them together
+};
+// StartWorkers, adding the time of each of its steps to `phases` when it is not null.
+int StartWorkers(StartPhases* phases);
+
 // InitSet: `records` take the place of the table's records (and receive the old ones), and the
 // loader runs. Workers of the records replaced are let go of as at Exit.
 void InstallTable(CPluginArray& records);

@@ -16,6 +16,7 @@ constexpr DWORD kTypeExpandText = REG_EXPAND_SZ;
 constexpr DWORD kTypeNumber = REG_DWORD;
 
 std::atomic<HMODULE> g_hStoreLibrary{nullptr};
+std::atomic<GetVemmPtrFn> g_getStore{nullptr};
 
 // The store library stays loaded for the life of the process. A failed load is tried again at
 // the next use; when two threads load it at once, the loser drops its extra reference.
@@ -31,6 +32,17 @@ HMODULE StoreLibrary() {
     return loaded;
 }
 
+// The library's "GetVemmPtr", looked up once: a lookup waits for the process's loader lock,
+// which workers loading their plug-ins hold.
+GetVemmPtrFn StoreEntry(HMODULE library) {
+    GetVemmPtrFn entry = g_getStore.load(std::memory_order_acquire);
+    if (entry) return entry;
+    entry = reinterpret_cast<GetVemmPtrFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, "GetVemmPtr")));
+    g_getStore.store(entry, std::memory_order_release);
+    return entry;
+}
+
 }  // namespace
 
 VemmKey::~VemmKey() { Release(); }
@@ -39,8 +51,7 @@ LONG VemmKey::EnsureStore() {
     HMODULE library = StoreLibrary();
     if (!library) return kNoStore;
     if (m_pStore) return ERROR_SUCCESS;
-    auto getStore = reinterpret_cast<GetVemmPtrFn>(
-        reinterpret_cast<void*>(GetProcAddress(library, "GetVemmPtr")));
+    const GetVemmPtrFn getStore = StoreEntry(library);
     if (!getStore) return kNoStore;
     m_pStore = getStore();
     return m_pStore ? ERROR_SUCCESS : kNoStore;

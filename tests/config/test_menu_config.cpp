@@ -73,6 +73,32 @@ TEST_F(MenuConfig, RecordsOfOneComponentTakeDifferentSections) {
               capture.Texts());
 }
 
+TEST_F(MenuConfig, ComponentsAreOneWheneverTheNameComparisonFindsThemEqual) {
+    // lstrcmpiW finds these equal beyond case: a ligature against its letters, a sharp s
+    // against "ss". A section one of them took is taken for the other too; other names that
+    // only look alike are other components.
+    AddRecord(L"\u00C6ther");
+    AddRecord(L"AETHER");
+    AddRecord(L"Stra\u00DFe");
+    AddRecord(L"STRASSE");
+    AddRecord(L"Aether-");
+    const std::wstring menu = L"[Menu]\r\nMenuList=One,Two\r\n"
+                              L"[One]\r\nusedobj=Pel\r\ninvoker=0,2,one.dll,5\r\n"
+                              L"[Two]\r\nusedobj=Pel\r\ninvoker=0,2,two.dll,6\r\n";
+    for (const wchar_t* compose :
+         {L"\u00C6ther", L"AETHER", L"Stra\u00DFe", L"STRASSE", L"Aether-"})
+        WriteMenu(compose, menu);
+    EXPECT_EQ(1, init.ReadMenuIni());
+    EXPECT_STREQ(L"One", Record(0).MenuTag);
+    EXPECT_STREQ(L"Two", Record(1).MenuTag);
+    EXPECT_STREQ(L"One", Record(2).MenuTag);
+    EXPECT_STREQ(L"Two", Record(3).MenuTag);
+    EXPECT_STREQ(L"One", Record(4).MenuTag);
+    EXPECT_EQ((std::vector<std::string>{"CPelInit::FillPluginMenuInfo  FindSection One Same",
+                                        "CPelInit::FillPluginMenuInfo  FindSection One Same"}),
+              capture.Texts());
+}
+
 TEST_F(MenuConfig, UsedobjMustBePelInAnyCase) {
     AddRecord(L"A");
     AddRecord(L"B");
