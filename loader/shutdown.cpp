@@ -61,7 +61,9 @@ LetGoWorkers LetGoOfWorkers() {
     return result;
 }
 
-// Waits until every thread has ended or `boundMs` has passed.
+// Waits until every thread has ended or `boundMs` has passed. Threads are waited for in groups
+// of what one wait takes; workers mostly end together, so once one of a group has ended the
+// whole group is looked at.
 void WaitForThreads(std::vector<HANDLE> threads, DWORD boundMs) {
     const ULONGLONG deadline = GetTickCount64() + boundMs;
     while (!threads.empty()) {
@@ -69,11 +71,15 @@ void WaitForThreads(std::vector<HANDLE> threads, DWORD boundMs) {
         if (now >= deadline) return;
         const DWORD n =
             static_cast<DWORD>(std::min<size_t>(threads.size(), MAXIMUM_WAIT_OBJECTS - 1));
-        const DWORD result =
-            pel::WaitAnswering(n, threads.data(), static_cast<DWORD>(deadline - now));
+        HANDLE* group = threads.data() + threads.size() - n;
+        const DWORD result = pel::WaitAnswering(n, group, static_cast<DWORD>(deadline - now));
         if (result >= WAIT_OBJECT_0 + n) return;
-        threads[result - WAIT_OBJECT_0] = threads.back();
-        threads.pop_back();
+        if (WaitForMultipleObjects(n, group, TRUE, 0) == WAIT_OBJECT_0) {
+            threads.resize(threads.size() - n);
+        } else {
+            group[result - WAIT_OBJECT_0] = threads.back();
+            threads.pop_back();
+        }
     }
 }
 

@@ -1,11 +1,14 @@
 // Loader benchmark: start-up, toggle fan-out, shutdown and cost per plug-in, each beside a
-// baseline measured in the same run on the same plug-in files. Prints a table with the ratios.
+// baseline that does the same work raw, measured in the same run on the same plug-in files.
+// Loader and baselines take turns; every figure is the median of the runs. Prints a table with
+// the ratios and where InitSet spends its time.
 //
-//   build/win64/wine-run.sh build/win64/bin/pelbench.exe [N ...]     (default N: 1 10 100 1000)
+//   build/win64/wine-run.sh build/win64/bin/pelbench.exe [--runs R] [N ...]
+//   (default: 3 runs; N 1 10 100 1000)
+#include <oleauto.h>
 #include <windows.h>
 
-#include <oleauto.h>
-
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +17,11 @@
 
 #include "bench/bench_common.h"
 #include "config/ini_document.h"
+#include "config/pel_init.h"
+#include "loader/plugin_table.h"
+#include "loader/state_passes.h"
 #include "loader_api.h"
+#include "platform/vemm_store.h"
 #include "process_usage.h"
 #include "suite.h"
 #include "suite_layout.h"
@@ -38,7 +45,7 @@ void Arm(BenchEvent event, long count) {
 }
 
 bool WaitArmed() {
-    const bool done = WaitForSingleObject(g_done, 120000) == WAIT_OBJECT_0;
+    const bool done = WaitForSingleObject(g_done, 300000) == WAIT_OBJECT_0;
     g_waitEvent = -1;
     if (!done) std::fprintf(stderr, "timed out waiting for the plug-ins\n");
     return done;
@@ -54,6 +61,8 @@ typedef int(__stdcall* InitFn)(int, int, int);
 typedef int(__stdcall* CloseFn)(void);
 typedef int(__stdcall* StateFn)(int*);
 typedef VARIANT(__stdcall* MenuFn)(VARIANT, VARIANT, VARIANT);
+typedef int(__stdcall* WorkPathFileFn)(wchar_t*, int, const wchar_t*, const wchar_t*, int);
+typedef int(__stdcall* IsInstalledFn)(const wchar_t*);
 
 void CallMenuAndState(HMODULE module, short state) {
     VARIANT first, second, third;
@@ -69,24 +78,6 @@ void CallMenuAndState(HMODULE module, short state) {
     Export<StateFn>(module, 7)(&unused);
 }
 
-// One raw thread per plug-in, woken by its own event: the baseline of the loader's workers.
-struct RawWorker {
-    HMODULE module;
-    HANDLE wake;
-    HANDLE thread;
-    std::atomic<short> state{0};
-    std::atomic<bool> stop{false};
-};
-
-DWORD WINAPI RawWorkerMain(void* arg) {
-    auto* worker = static_cast<RawWorker*>(arg);
-    for (;;) {
-        WaitForSingleObject(worker->wake, INFINITE);
-        if (worker->stop) return 0;
-        CallMenuAndState(worker->module, worker->state);
-    }
-}
-
 void JoinAll(const std::vector<HANDLE>& threads) {
     for (size_t first = 0; first < threads.size(); first += MAXIMUM_WAIT_OBJECTS) {
         const DWORD n =
@@ -95,13 +86,131 @@ void JoinAll(const std::vector<HANDLE>& threads) {
     }
 }
 
+// The suite of one size: N copies of benchplug.dll, components Bench0 ... Bench<N-1>.
+struct BenchSuite {
+    explicit BenchSuite(int n) : layout(suite) {
+        for (int i = 0; i < n; ++i) {
+            const std::wstring name = L"Bench" + std::to_wstring(i);
+            // One-character section names: the list of all of them must fit the 2047
+            // characters of the component list's "Active" line.
+            layout.AddDll(name, 0, L"benchplug.dll", 10).section =
+                std::wstring(1, static_cast<wchar_t>(0x4E00 + i));
+            names.push_back(name);
+        }
+        layout.Write({0});
+        // Warm the file cache so that no run pays for the first read.
+        for (const std::wstring& name : names) {
+            const std::wstring path = suite.ComponentDir(name) + L"\\" + name + L".dll";
+            FreeLibrary(LoadLibraryW(path.c_str()));
+        }
+    }
+    peltest::TestSuite suite;
+    peltest::SuiteLayout layout;
+    std::vector<std::wstring> names;
+};
+
+// What InitSet asks of the install library and the store, and the documents it reads, made
+// directly: the part of start-up that is the platform's, not the loader's.
+class RawConfiguration {
+public:
+    RawConfiguration() {
+        const HMODULE install = LoadLibraryW(peltest::BinPath(L"QXInstall.dll").c_str());
+        m_workPath = Export<WorkPathFileFn>(install, 5);
+        m_isInstalled = Export<IsInstalledFn>(install, 9);
+        m_getStore = reinterpret_cast<GetVemmPtrFn>(
+            reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"VemmBase.dll"), "GetVemmPtr")));
+    }
+
+    // The component list, the mask, each component's install check and menu document, and the
+    // mask again for the refresh.
+    void Read(const std::vector<std::wstring>& names) const {
+        wchar_t path[260] = {};
+        m_workPath(path, 260, L"Options", L"QXActive.config", 0);
+        ReadDocument(path);
+        ReadMask();
+        for (const std::wstring& name : names) m_isInstalled(name.c_str());
+        for (const std::wstring& name : names) {
+            m_workPath(path, 260, L"Menu", (name + L".ini").c_str(), 0);
+            ReadDocument(path);
+        }
+        ReadMask();
+    }
+    void PluginPath(const std::wstring& name, wchar_t (&path)[260]) const {
+        m_workPath(path, 260, name.c_str(), (name + L".dll").c_str(), 0);
+    }
+
+private:
+    static void ReadDocument(const wchar_t* path) {
+        HANDLE file =
+            CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return;
+        const DWORD size = GetFileSize(file, nullptr);
+        std::vector<char> bytes(size);
+        DWORD read = 0;
+        ReadFile(file, bytes.data(), size, &read, nullptr);
+        CloseHandle(file);
+    }
+    void ReadMask() const {
+        IVemmStore* store = m_getStore();
+        DWORD type = 0, mask = 0, size = sizeof(mask);
+        if (store->OpenKey(HKEY_LOCAL_MACHINE, L"OPTIONS\\Active", KEY_READ) == 0) {
+            store->QueryValue(L"ActiveOpt", &type, reinterpret_cast<BYTE*>(&mask), &size);
+            store->CloseKey();
+        }
+        store->Release();
+    }
+
+    WorkPathFileFn m_workPath;
+    IsInstalledFn m_isInstalled;
+    GetVemmPtrFn m_getStore;
+};
+
+// One raw thread per plug-in: resolves, loads, initialises, switches on and queries its
+// plug-in, then serves wake-ups of its own event until told to stop, and closes and unloads it.
+struct RawWorker {
+    const RawConfiguration* config;
+    const std::wstring* name;
+    HANDLE gate;  // null: start at once
+    HANDLE wake;
+    HANDLE thread;
+    HMODULE module = nullptr;
+    std::atomic<short> state{0};
+    std::atomic<bool> stop{false};
+};
+
+DWORD WINAPI RawWorkerMain(void* arg) {
+    auto* worker = static_cast<RawWorker*>(arg);
+    if (worker->gate) WaitForSingleObject(worker->gate, INFINITE);
+    wchar_t path[260] = {};
+    worker->config->PluginPath(*worker->name, path);
+    worker->module = LoadLibraryW(path);
+    Export<InitFn>(worker->module, 5)(0, 0, 0);
+    CallMenuAndState(worker->module, 1);
+    for (;;) {
+        WaitForSingleObject(worker->wake, INFINITE);
+        if (worker->stop) break;
+        CallMenuAndState(worker->module, worker->state);
+    }
+    Export<CloseFn>(worker->module, 6)();
+    FreeLibrary(worker->module);
+    return 0;
+}
+
+// A thread that only waits: InitSet's baseline stops at starting the threads.
+DWORD WINAPI ParkedThreadMain(void* event) {
+    WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+    return 0;
+}
+
 struct Figures {
-    double initReturn, allQueried, fanOff, fanOn, shutdown;
-    double perPluginHandles, perPluginThreads, perPluginKb;
+    double initReturn = 0, allInitialised = 0, fanOff = 0, fanOn = 0, shutdown = 0;
+    double perPluginHandles = 0, perPluginThreads = 0, perPluginKb = 0;
+    // Where the time goes: the loader's phases of InitSet, or the raw counterparts.
+    double configuration = 0, menuDocuments = 0, references = 0, events = 0, threads = 0;
 };
 
 Figures RunLoader(int n) {
-    Figures f{};
+    Figures f;
     peltest::LoaderApi api;
     if (!api.Loaded()) {
         std::fprintf(stderr, "PelLoader.dll not found\n");
@@ -113,7 +222,7 @@ Figures RunLoader(int n) {
     api.InitSet(0);
     f.initReturn = NowMs() - t0;
     WaitArmed();
-    f.allQueried = NowMs() - t0;
+    f.allInitialised = NowMs() - t0;
     const peltest::ProcessUsage after = peltest::MeasureProcess();
     f.perPluginHandles = static_cast<double>(after.handles - before.handles) / n;
     f.perPluginThreads = static_cast<double>(after.threads - before.threads) / n;
@@ -142,24 +251,81 @@ Figures RunLoader(int n) {
     return f;
 }
 
-Figures RunBaseline(const std::vector<std::wstring>& paths) {
-    Figures f{};
-    const int n = static_cast<int>(paths.size());
-    std::vector<RawWorker> workers(n);
-    double t0 = NowMs();
-    for (int i = 0; i < n; ++i) {
-        workers[i].module = LoadLibraryW(paths[i].c_str());
-        Export<InitFn>(workers[i].module, 5)(0, 0, 0);
-        CallMenuAndState(workers[i].module, 1);
-    }
-    f.allQueried = f.initReturn = NowMs() - t0;
+// InitSet's steps, run through the loader's own code in this process, each timed.
+Figures RunLoaderPhases(int n) {
+    Figures f;
+    Arm(kState, n);
+    double t = NowMs();
+    CPelInit().ExitClear();
+    CPluginArray records;
+    CPelInit init(records);
+    init.ReadQXActive();
+    f.configuration = NowMs() - t;
+    t = NowMs();
+    init.ReadMenuIni();
+    f.menuDocuments = NowMs() - t;
+    t = NowMs();
+    pel::InstallTable(records);
+    RefreshPluginState();
+    f.configuration += NowMs() - t;
+    pel::StartPhases phases;
+    pel::StartWorkers(&phases);
+    f.references = 1000 * phases.references;
+    f.events = 1000 * phases.events;
+    f.threads = 1000 * phases.threads;
+    WaitArmed();
+    CPelInit().ExitClear();
+    return f;
+}
 
+// The configuration raw, then four events and a parked thread per plug-in.
+Figures RunInitBaseline(const RawConfiguration& config, const std::vector<std::wstring>& names) {
+    Figures f;
+    const size_t n = names.size();
+    std::vector<HANDLE> events(4 * n), threads(n);
+    double t = NowMs();
+    config.Read(names);
+    f.configuration = NowMs() - t;
+    t = NowMs();
+    for (HANDLE& event : events) event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    f.events = NowMs() - t;
+    t = NowMs();
+    for (size_t i = 0; i < n; ++i)
+        threads[i] = CreateThread(nullptr, 0, ParkedThreadMain, events[4 * i + 2], 0, nullptr);
+    f.threads = NowMs() - t;
+    f.initReturn = f.configuration + f.events + f.threads;
+    for (size_t i = 0; i < n; ++i) SetEvent(events[4 * i + 2]);
+    JoinAll(threads);
+    for (HANDLE thread : threads) CloseHandle(thread);
+    for (HANDLE event : events) CloseHandle(event);
+    return f;
+}
+
+// The configuration raw, then one raw thread per plug-in, with or without a gate that holds
+// them until all exist; then fan-out and shutdown of those threads.
+Figures RunThreadsBaseline(const RawConfiguration& config, const std::vector<std::wstring>& names,
+                           bool gated) {
+    Figures f;
+    const int n = static_cast<int>(names.size());
+    std::vector<RawWorker> workers(names.size());
+    HANDLE gate = gated ? CreateEventW(nullptr, TRUE, FALSE, nullptr) : nullptr;
     std::vector<HANDLE> threads;
-    for (RawWorker& w : workers) {
+    Arm(kState, n);
+    const double t0 = NowMs();
+    config.Read(names);
+    for (size_t i = 0; i < workers.size(); ++i) {
+        RawWorker& w = workers[i];
+        w.config = &config;
+        w.name = &names[i];
+        w.gate = gate;
         w.wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         w.thread = CreateThread(nullptr, 0, RawWorkerMain, &w, 0, nullptr);
         threads.push_back(w.thread);
     }
+    if (gate) SetEvent(gate);
+    WaitArmed();
+    f.allInitialised = NowMs() - t0;
+
     for (short state : {static_cast<short>(0), static_cast<short>(VARIANT_TRUE)}) {
         Arm(kState, n);
         const double t = NowMs();
@@ -177,19 +343,51 @@ Figures RunBaseline(const std::vector<std::wstring>& paths) {
         SetEvent(w.wake);
     }
     JoinAll(threads);
+    f.shutdown = NowMs() - t;
     for (RawWorker& w : workers) {
-        Export<CloseFn>(w.module, 6)();
-        FreeLibrary(w.module);
         CloseHandle(w.thread);
         CloseHandle(w.wake);
     }
-    f.shutdown = NowMs() - t;
+    if (gate) CloseHandle(gate);
     return f;
 }
 
+// For information: the same start-up on the calling thread, one plug-in after the other.
+double RunSequential(const RawConfiguration& config, const std::vector<std::wstring>& names) {
+    std::vector<HMODULE> modules;
+    const double t0 = NowMs();
+    config.Read(names);
+    for (const std::wstring& name : names) {
+        wchar_t path[260] = {};
+        config.PluginPath(name, path);
+        modules.push_back(LoadLibraryW(path));
+        Export<InitFn>(modules.back(), 5)(0, 0, 0);
+        CallMenuAndState(modules.back(), 1);
+    }
+    const double elapsed = NowMs() - t0;
+    for (HMODULE module : modules) {
+        Export<CloseFn>(module, 6)();
+        FreeLibrary(module);
+    }
+    return elapsed;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+// The median of one field over the runs.
+double Median(const std::vector<Figures>& runs, double Figures::*field) {
+    std::vector<double> values;
+    for (const Figures& f : runs) values.push_back(f.*field);
+    return Median(values);
+}
+
 void Row(const char* figure, int n, double loader, double baseline, const char* goal) {
-    std::printf("%-28s %5d %12.2f %12.2f %8.2f   %s\n", figure, n, loader, baseline,
-                baseline > 0 ? loader / baseline : 0.0, goal);
+    const double ratio = baseline > 0 ? loader / baseline : 0.0;
+    std::printf("%-34s %5d %11.2f %11.2f %7.2f   %s\n", figure, n, loader, baseline, ratio, goal);
 }
 
 // The configuration reader on a generated 1 MiB document (10,000 sections) against a plain split
@@ -212,9 +410,60 @@ void ConfigReaderRow() {
         pos = end + 1;
     }
     const double baseline = NowMs() - t;
-    std::printf("%-28s %5d %12.2f %12.2f %8.2f   %s (%.1f MB/s; %zu fields)\n",
+    std::printf("%-34s %5d %11.2f %11.2f %7.2f   %s (%.1f MB/s; %zu fields)\n",
                 "config reader: parse 1 MiB", 10000, reader, baseline,
                 baseline > 0 ? reader / baseline : 0.0, "", size / 1e3 / reader, fields);
+}
+
+void Measure(int n, int runs) {
+    BenchSuite bench(n);
+    const RawConfiguration config;
+    std::vector<Figures> loader, phases, init, raw, gated;
+    std::vector<double> sequential;
+    for (int run = 0; run < runs; ++run) {
+        loader.push_back(RunLoader(n));
+        init.push_back(RunInitBaseline(config, bench.names));
+        raw.push_back(RunThreadsBaseline(config, bench.names, false));
+        phases.push_back(RunLoaderPhases(n));
+        gated.push_back(RunThreadsBaseline(config, bench.names, true));
+        sequential.push_back(RunSequential(config, bench.names));
+    }
+    const bool goals = n >= 100;
+    const auto median = [](const std::vector<Figures>& r, double Figures::*field) {
+        return Median(r, field);
+    };
+    const double threadsBaseline =
+        std::min(median(raw, &Figures::allInitialised), median(gated, &Figures::allInitialised));
+    Row("start-up: InitSet returns", n, median(loader, &Figures::initReturn),
+        median(init, &Figures::initReturn), goals ? "<= 1.5" : "");
+    Row("start-up: all initialised", n, median(loader, &Figures::allInitialised), threadsBaseline,
+        goals ? "<= 1.2" : "");
+    std::printf("%-34s %5d %11s %11.2f %7s   raw threads %.2f, gated %.2f (information)\n",
+                "  one thread, in sequence", n, "", Median(sequential), "",
+                median(raw, &Figures::allInitialised), median(gated, &Figures::allInitialised));
+    Row("fan-out: off to all", n, median(loader, &Figures::fanOff), median(raw, &Figures::fanOff),
+        "<= 1.5");
+    Row("fan-out: on to all", n, median(loader, &Figures::fanOn), median(raw, &Figures::fanOn),
+        "<= 1.5");
+    Row("shutdown", n, median(loader, &Figures::shutdown), median(raw, &Figures::shutdown),
+        "<= 1.5");
+    // InitSet's phases, run through the loader's code in this process, beside their raw parts.
+    Row("  InitSet: configuration", n, median(phases, &Figures::configuration),
+        median(init, &Figures::configuration), "calls and reads");
+    Row("  InitSet: menu documents", n, median(phases, &Figures::menuDocuments), 0,
+        "(in the line above for the baseline)");
+    Row("  InitSet: module references", n, median(phases, &Figures::references), 0, "");
+    Row("  InitSet: events, slots, copies", n, median(phases, &Figures::events),
+        median(init, &Figures::events), "4 events a plug-in");
+    Row("  InitSet: thread starts", n, median(phases, &Figures::threads),
+        median(init, &Figures::threads), "a parked thread a plug-in");
+    std::printf("%-34s %5d %11.2f %11s %7s   %s\n", "handles per plug-in", n,
+                median(loader, &Figures::perPluginHandles), "", "", "<= 5");
+    std::printf("%-34s %5d %11.2f\n", "threads per plug-in", n,
+                median(loader, &Figures::perPluginThreads));
+    std::printf("%-34s %5d %11.1f\n", "private KiB per plug-in", n,
+                median(loader, &Figures::perPluginKb));
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -226,42 +475,20 @@ extern "C" __declspec(dllexport) void __stdcall BenchNotify(int event) {
 
 int main(int argc, char** argv) {
     std::vector<int> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+    int runs = 3;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else
+            sizes.push_back(std::atoi(argv[i]));
+    }
     if (sizes.empty()) sizes = {1, 10, 100, 1000};
     g_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
-    std::printf("%-28s %5s %12s %12s %8s   %s\n", "figure", "N", "loader ms", "baseline ms",
+    std::printf("%d runs, loader and baselines in turn; medians\n", runs);
+    std::printf("%-34s %5s %11s %11s %7s   %s\n", "figure", "N", "loader ms", "baseline ms",
                 "ratio", "goal");
-    for (int n : sizes) {
-        peltest::TestSuite suite;
-        peltest::SuiteLayout layout(suite);
-        std::vector<std::wstring> paths;
-        for (int i = 0; i < n; ++i) {
-            const std::wstring name = L"Bench" + std::to_wstring(i);
-            // One-character section names: the list of all of them must fit the 2047
-            // characters of the component list's "Active" line.
-            layout.AddDll(name, 0, L"benchplug.dll", 10).section =
-                std::wstring(1, static_cast<wchar_t>(0x4E00 + i));
-            paths.push_back(suite.ComponentDir(name) + L"\\" + name + L".dll");
-        }
-        layout.Write({0});
-        // Warm the file cache so that neither side pays for the first read.
-        for (const std::wstring& path : paths) FreeLibrary(LoadLibraryW(path.c_str()));
-
-        const Figures loader = RunLoader(n);
-        const Figures baseline = RunBaseline(paths);
-        Row("start-up: InitSet returns", n, loader.initReturn, baseline.initReturn, "");
-        Row("start-up: all initialised", n, loader.allQueried, baseline.allQueried,
-            n == 1000 ? "<= 1.2" : "");
-        Row("fan-out: off to all", n, loader.fanOff, baseline.fanOff, "<= 1.5");
-        Row("fan-out: on to all", n, loader.fanOn, baseline.fanOn, "<= 1.5");
-        Row("shutdown", n, loader.shutdown, baseline.shutdown, "<= 1.5");
-        std::printf("%-28s %5d %12.2f %12s %8s   %s\n", "handles per plug-in", n,
-                    loader.perPluginHandles, "", "", "<= 5");
-        std::printf("%-28s %5d %12.2f\n", "threads per plug-in", n, loader.perPluginThreads);
-        std::printf("%-28s %5d %12.1f\n", "private KiB per plug-in", n, loader.perPluginKb);
-        std::fflush(stdout);
-    }
+    for (int n : sizes) Measure(n, runs);
     ConfigReaderRow();
     return 0;
 }
