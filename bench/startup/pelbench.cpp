@@ -5,8 +5,8 @@
 //
 //   build/win64/wine-run.sh build/win64/bin/pelbench.exe [--runs R] [N ...]
 //   (default: 3 runs; N 1 10 100 1000)
-#include <oleauto.h>
 #include <windows.h>
+#include <oleauto.h>
 
 #include <algorithm>
 #include <atomic>
