@@ -1,7 +1,6 @@
 // The component list: one plug-in record per listed, installed component.
 #include <windows.h>
 
-#include <cstring>
 #include <string>
 
 #include "config/ini_document.h"
@@ -77,8 +76,7 @@ int CPelInit::FillPluginItem(const wchar_t* tchSecName) {
 
     wchar_t tchLoader[260];
     pel::CopyText(tchLoader, section->GetValue(L"loader"));
-    PluginItem item;
-    std::memset(&item, 0, sizeof(item));
+    PluginItem item{};
     wchar_t tchId[260];
     pel::CopyText(tchId, section->GetValue(L"id"));
     item.nId = pel::ParseDecimal(tchId);

@@ -78,6 +78,7 @@ class IniSection {
 public:
     IniSection(const wchar_t* sectionName, std::deque<IniEntry>* entryStore)
         : name(sectionName), entries(entryStore, entryStore->size()) {}
+    ~IniSection() = default;
     IniSection(const IniSection&) = delete;
     IniSection& operator=(const IniSection&) = delete;
 

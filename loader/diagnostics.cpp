@@ -23,7 +23,7 @@ void Trace(const char* text) { OutputDebugStringA(text); }
 
 void TraceF(const char* format, ...) {
     char message[kMessageBufferSize];
-    va_list args;
+    va_list args{};
     va_start(args, format);
     FormatInto(message, format, args);
     va_end(args);
@@ -32,7 +32,7 @@ void TraceF(const char* format, ...) {
 
 std::string FormatTrace(const char* format, ...) {
     char message[kMessageBufferSize];
-    va_list args;
+    va_list args{};
     va_start(args, format);
     FormatInto(message, format, args);
     va_end(args);

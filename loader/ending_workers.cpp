@@ -15,6 +15,9 @@ WorkerSlot* g_pEnding = nullptr;
 // Releases what the list holds when the library unloads with workers still ending (each of
 // them holds the library itself, so this happens only at process end).
 struct EndingList {
+    EndingList() = default;
+    EndingList(const EndingList&) = delete;
+    EndingList& operator=(const EndingList&) = delete;
     ~EndingList() {
         while (WorkerSlot* slot = g_pEnding) {
             g_pEnding = slot->nextEnding;

@@ -19,7 +19,7 @@ extern std::atomic<int> g_HostValue;
 // is loaded, so that a call out of order never meets an uninitialised or deleted lock.
 class CLoaderLock {
 public:
-    CLoaderLock() { InitializeCriticalSection(&m_cs); }
+    CLoaderLock() noexcept : m_cs{} { InitializeCriticalSection(&m_cs); }
     ~CLoaderLock() { DeleteCriticalSection(&m_cs); }
     CLoaderLock(const CLoaderLock&) = delete;
     CLoaderLock& operator=(const CLoaderLock&) = delete;

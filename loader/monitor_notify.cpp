@@ -75,8 +75,7 @@ void SendToStartedMonitor(HWND hWnd, COPYDATASTRUCT& cds) {
 }  // namespace
 
 int NotifyMonitorState(int nState) {
-    LoaderStateMessage message;
-    std::memset(&message, 0, sizeof(message));
+    LoaderStateMessage message{};
     message.nCode = kStateCode;
     message.nState = nState;
     std::memcpy(message.szSender, kSender, sizeof(kSender));

@@ -99,7 +99,7 @@ HMODULE CreateWorkerThread(PluginItem& item, PluginItem* copy) {
 // Adds the time since the last lap to a phase, when the caller asked for the phases.
 class PhaseClock {
 public:
-    explicit PhaseClock(pel::StartPhases* phases) : m_phases(phases) { m_last = Now(); }
+    explicit PhaseClock(pel::StartPhases* phases) : m_phases(phases), m_last(Now()) {}
     void Lap(double pel::StartPhases::*phase) {
         if (!m_phases) return;
         const double now = Now();

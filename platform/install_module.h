@@ -8,6 +8,8 @@ class QXInstallModule {
 public:
     QXInstallModule();
     virtual ~QXInstallModule();  // unloads the library
+    QXInstallModule(const QXInstallModule&) = delete;
+    QXInstallModule& operator=(const QXInstallModule&) = delete;
     virtual void Unload();
     // The library's path from the store ("FileMap\Common", "QXInstall.dll"), or the bare name.
     virtual const wchar_t* GetLibraryPath();
