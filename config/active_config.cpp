@@ -6,11 +6,11 @@
 #include "config/ini_document.h"
 #include "config/list_items.h"
 #include "config/pel_init.h"
-#include "loader/diagnostics.h"
-#include "loader/loader_state.h"
-#include "loader/plugin_table.h"
-#include "loader/state_passes.h"
-#include "loader/text.h"
+#include "core/diagnostics.h"
+#include "core/loader_state.h"
+#include "core/plugin_table.h"
+#include "core/text.h"
+#include "platform/active_mask.h"
 #include "platform/install_module.h"
 
 CPelInit::CPelInit() : m_arrayPlugin(g_ArrayPlugin) {}

@@ -7,8 +7,8 @@
 #include <new>
 #include <string>
 
-#include "loader/diagnostics.h"
-#include "loader/text.h"
+#include "core/diagnostics.h"
+#include "core/text.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "config/ini_document.h"
 #include "config/list_items.h"
 #include "config/pel_init.h"
-#include "loader/diagnostics.h"
-#include "loader/plugin_table.h"
-#include "loader/text.h"
+#include "core/diagnostics.h"
+#include "core/plugin_table.h"
+#include "core/text.h"
 #include "platform/install_module.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "loader/plugin_table.h"
+#include "core/plugin_table.h"
 #include "worker/worker_slot.h"
 
 namespace pel {

@@ -3,9 +3,9 @@
 #include <oleauto.h>
 
 #include "config/pel_init.h"
-#include "loader/loader_state.h"
+#include "core/loader_state.h"
+#include "core/plugin_table.h"
 #include "loader/monitor_notify.h"
-#include "loader/plugin_table.h"
 #include "loader/state_passes.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "loader/diagnostics.h"
+#include "core/diagnostics.h"
 #include "loader/host_wait.h"
 #include "platform/install_module.h"
 

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "config/pel_init.h"
-#include "loader/diagnostics.h"
+#include "core/diagnostics.h"
+#include "core/loader_state.h"
+#include "core/plugin_table.h"
+#include "core/text.h"
 #include "loader/ending_workers.h"
 #include "loader/host_wait.h"
-#include "loader/loader_state.h"
-#include "loader/plugin_table.h"
 #include "loader/state_passes.h"
-#include "loader/text.h"
 #include "worker/worker_slot.h"
 
 namespace {

@@ -7,12 +7,12 @@
 #include <new>
 #include <vector>
 
-#include "loader/diagnostics.h"
+#include "core/diagnostics.h"
+#include "core/loader_state.h"
+#include "core/plugin_table.h"
+#include "core/text.h"
 #include "loader/ending_workers.h"
-#include "loader/loader_state.h"
-#include "loader/plugin_table.h"
-#include "loader/text.h"
-#include "platform/vemm_key.h"
+#include "platform/active_mask.h"
 #include "worker/work_part.h"
 #include "worker/worker_slot.h"
 
@@ -134,15 +134,6 @@ void SignalTable(int code) {
 
 }  // namespace
 
-DWORD ActiveOptionMask() {
-    VemmKey key;
-    if (key.OpenKey(HKEY_LOCAL_MACHINE, L"OPTIONS\\Active") != 0) return 0;
-    DWORD mask = 0;
-    key.QueryDWORDValue(L"ActiveOpt", &mask);
-    key.CloseKey();
-    return mask;
-}
-
 int RefreshPluginState() {
     pel::Refresh();
     return 1;
@@ -235,14 +226,7 @@ RefreshResult Refresh() {
     // and no store call holds up the workers.
     const DWORD mask = ActiveOptionMask();
     CLoaderLockGuard lock;
-    int state = 0;
-    const int count = g_ArrayPlugin.Count();
-    for (int i = 0; i < count; ++i) {
-        PluginItem& item = g_ArrayPlugin.At(i);
-        item.bActiveOpt = MaskBit(mask, item.nId) ? 1 : 0;
-        item.bEnable = item.bActiveOpt;
-        if (item.bEnable != 0) state = 1;
-    }
+    const int state = ApplyActiveMask(g_ArrayPlugin, mask);
     g_nState = state;
     return {state, g_nGeneration, g_bRunning};
 }

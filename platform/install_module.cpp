@@ -1,6 +1,6 @@
 #include "platform/install_module.h"
 
-#include "loader/text.h"
+#include "core/text.h"
 #include "platform/vemm_key.h"
 
 QXInstallModule* g_pInstallModule = nullptr;

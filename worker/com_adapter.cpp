@@ -3,8 +3,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 
-#include "loader/diagnostics.h"
-#include "loader/plugin_table.h"
+#include "core/diagnostics.h"
+#include "core/plugin_table.h"
 #include "pel_plugin.h"
 #include "worker/work_part.h"
 

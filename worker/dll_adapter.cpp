@@ -2,8 +2,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "loader/diagnostics.h"
-#include "loader/plugin_table.h"
+#include "core/diagnostics.h"
+#include "core/plugin_table.h"
 #include "pel_plugin.h"
 #include "platform/install_module.h"
 #include "worker/work_part.h"

@@ -5,10 +5,10 @@
 
 #include <cstring>
 
-#include "loader/diagnostics.h"
-#include "loader/loader_state.h"
-#include "loader/plugin_table.h"
-#include "loader/text.h"
+#include "core/diagnostics.h"
+#include "core/loader_state.h"
+#include "core/plugin_table.h"
+#include "core/text.h"
 #include "worker/worker_slot.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "bench/bench_common.h"
 #include "config/ini_document.h"
 #include "config/pel_init.h"
-#include "loader/plugin_table.h"
+#include "core/plugin_table.h"
 #include "loader/state_passes.h"
 #include "loader_api.h"
 #include "platform/vemm_store.h"

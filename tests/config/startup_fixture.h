@@ -7,9 +7,9 @@
 #include <string>
 
 #include "config/pel_init.h"
+#include "core/loader_state.h"
+#include "core/plugin_table.h"
 #include "debug_capture.h"
-#include "loader/loader_state.h"
-#include "loader/plugin_table.h"
 #include "suite.h"
 
 class StartupReaders : public ::testing::Test {

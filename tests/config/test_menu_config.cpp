@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "config/ini_document.h"
-#include "loader/text.h"
+#include "core/text.h"
 #include "startup_fixture.h"
 #include "utf16_file.h"
 

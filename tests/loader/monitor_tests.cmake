@@ -9,7 +9,7 @@ foreach(_target VemmBase QXInstall)
 endforeach()
 
 add_executable(test_monitor_notify test_monitor_notify.cpp)
-target_link_libraries(test_monitor_notify PRIVATE gtest_main pel_test_support pelcore)
+target_link_libraries(test_monitor_notify PRIVATE gtest_main pel_test_support pel_loader)
 add_dependencies(test_monitor_notify ${_monitor_depends})
 gtest_discover_tests(test_monitor_notify
   DISCOVERY_MODE PRE_TEST

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "loader/plugin_table.h"
-#include "loader/text.h"
+#include "core/plugin_table.h"
+#include "core/text.h"
 
 namespace {
 

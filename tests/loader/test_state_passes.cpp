@@ -5,11 +5,12 @@
 #include <cstring>
 
 #include "config/pel_init.h"
+#include "core/loader_state.h"
+#include "core/plugin_table.h"
+#include "core/text.h"
 #include "debug_capture.h"
-#include "loader/loader_state.h"
-#include "loader/plugin_table.h"
 #include "loader/state_passes.h"
-#include "loader/text.h"
+#include "platform/active_mask.h"
 #include "suite.h"
 
 namespace {

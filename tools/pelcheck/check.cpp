@@ -11,12 +11,12 @@
 #include "config/ini_document.h"
 #include "config/list_items.h"
 #include "config/pel_init.h"
+#include "core/diagnostics.h"
+#include "core/loader_state.h"
+#include "core/plugin_table.h"
+#include "core/text.h"
 #include "debug_output.h"
-#include "loader/diagnostics.h"
-#include "loader/loader_state.h"
-#include "loader/plugin_table.h"
-#include "loader/state_passes.h"
-#include "loader/text.h"
+#include "platform/active_mask.h"
 #include "platform/install_module.h"
 #include "platform/vemm_key.h"
 #include "report.h"
@@ -167,8 +167,9 @@ void Checker::RunReaders() {
     CPelInit init;
     m_report.readQXActive = init.ReadQXActive();
     if (m_report.readQXActive) m_report.readMenuIni = init.ReadMenuIni();
+    // The refresh at the end of start-up, by the loader's own rule.
     if (m_report.readMenuIni) {
-        RefreshPluginState();
+        pel::ApplyActiveMask(g_ArrayPlugin, ActiveOptionMask());
         m_report.refreshed = true;
     }
     m_report.projectState = g_nProjectState;

@@ -1,4 +1,4 @@
-#include "loader/diagnostics.h"
+#include "core/diagnostics.h"
 
 #include <windows.h>
 

@@ -50,6 +50,11 @@ inline void ForgetWorkerHandles(PluginItem& item) {
     item.pComInterface = nullptr;
 }
 
+// Whether bit (nId mod 32) is set in an active-option mask.
+inline bool MaskBit(DWORD mask, int nId) {
+    return (mask >> (static_cast<unsigned>(nId) & 31u)) & 1u;
+}
+
 }  // namespace pel
 
 // Carries the HRESULT of a table failure: E_INVALIDARG for a bad index, E_OUTOFMEMORY when the
@@ -90,3 +95,9 @@ private:
 };
 
 extern CPluginArray g_ArrayPlugin;
+
+namespace pel {
+// Every record's bActiveOpt from its bit in `mask`, and bEnable from bActiveOpt; 1 when any
+// record is enabled, else 0.
+int ApplyActiveMask(CPluginArray& table, DWORD mask);
+}  // namespace pel

@@ -1,4 +1,4 @@
-#include "loader/loader_state.h"
+#include "core/loader_state.h"
 
 std::atomic<int> g_nState{0};
 std::atomic<int> g_nProjectState{0};

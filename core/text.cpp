@@ -1,4 +1,4 @@
-#include "loader/text.h"
+#include "core/text.h"
 
 #include <climits>
 

@@ -1,4 +1,4 @@
-#include "loader/plugin_table.h"
+#include "core/plugin_table.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -51,6 +51,18 @@ void CPluginArray::RemoveAll() {
     m_pData = nullptr;
     m_nCount = 0;
     m_nCapacity = 0;
+}
+
+int pel::ApplyActiveMask(CPluginArray& table, DWORD mask) {
+    int state = 0;
+    const int count = table.Count();
+    for (int i = 0; i < count; ++i) {
+        PluginItem& item = table.At(i);
+        item.bActiveOpt = MaskBit(mask, item.nId) ? 1 : 0;
+        item.bEnable = item.bActiveOpt;
+        if (item.bEnable != 0) state = 1;
+    }
+    return state;
 }
 
 void CPluginArray::Swap(CPluginArray& other) noexcept {
