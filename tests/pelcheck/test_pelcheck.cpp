@@ -10,6 +10,7 @@
 #include "pelhost_process.h"
 #include "suite.h"
 #include "suite_layout.h"
+#include "utf16_file.h"
 
 namespace {
 
@@ -222,6 +223,22 @@ TEST_F(Pelcheck, MissingComponentListIsReportedWithTheReadersText) {
     EXPECT_EQ("problem", (*f)["severity"].text);
     EXPECT_EQ("reader", (*f)["loader_text_source"].text);
     EXPECT_TRUE(Contains((*f)["message"].text, "does not exist")) << (*f)["message"].text;
+}
+
+TEST_F(Pelcheck, ComponentListLargerThanTheReaderTakesIsReportedWithItsSize) {
+    suite.AddComponent(L"Options");
+    const std::wstring file =
+        suite.WriteDocument(L"Options", L"QXActive.config", L"[Active]\r\nActive=A\r\n");
+    ASSERT_TRUE(peltest::SetFileSize(file, (32ull << 20) + 2));
+
+    const JsonValue root = RunJson(1);
+    EXPECT_FALSE(root["component_list"]["loaded"].boolean);
+    const JsonValue* f = FindingWithText(
+        root["findings"], "CPelInit::ReadQXActive  LoadFromFile " + Narrow(file) + " Fail");
+    ASSERT_NE(nullptr, f) << lastJson;
+    EXPECT_TRUE(Contains((*f)["message"].text,
+                         "is 33554434 bytes, larger than the 33554432 bytes the loader reads"))
+        << (*f)["message"].text;
 }
 
 TEST_F(Pelcheck, ComponentListWithoutAnyPathIsReported) {

@@ -94,6 +94,11 @@ std::wstring UnreadableReason(const std::wstring& path) {
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return L"does not exist";
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return L"is a folder, not a file";
     if (data.nFileSizeLow == 0 && data.nFileSizeHigh == 0) return L"is empty (0 bytes)";
+    const unsigned long long size =
+        static_cast<unsigned long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    if (size > IniDocument::kMaxFileSize)
+        return L"is " + std::to_wstring(size) + L" bytes, larger than the " +
+               std::to_wstring(IniDocument::kMaxFileSize) + L" bytes the loader reads";
     return L"cannot be opened for reading";
 }
 
