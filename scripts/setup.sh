@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-          binutils-mingw-w64-i686 wine64 clang-tidy)
+          binutils-mingw-w64-i686 wine64 clang-tidy nlohmann-json3-dev)
 with_win32=0
 [ "${1:-}" = "--with-win32" ] && with_win32=1
 [ $with_win32 -eq 1 ] && packages+=(qemu-user-static wine32:i386)

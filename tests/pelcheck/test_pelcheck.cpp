@@ -14,7 +14,7 @@
 
 namespace {
 
-using peltest::JsonValue;
+using peltest::Json;
 
 struct RunResult {
     DWORD exitCode = 0xFFFFFFFF;
@@ -54,31 +54,37 @@ bool Contains(const std::string& text, const std::string& part) {
 class Pelcheck : public ::testing::Test {
 protected:
     // Runs pelcheck --json and parses what it wrote; `status` is the expected exit status.
-    JsonValue RunJson(DWORD status, std::vector<std::wstring> args = {}) {
+    Json RunJson(DWORD status, std::vector<std::wstring> args = {}) {
         args.push_back(L"--json");
         const RunResult run = RunPelcheck(args);
         EXPECT_EQ(status, run.exitCode) << run.out << run.err;
-        JsonValue root;
-        std::string error;
-        EXPECT_TRUE(peltest::ParseJson(run.out, &root, &error)) << error << "\n" << run.out;
-        EXPECT_EQ(static_cast<double>(status), root["exit_status"].number);
         lastJson = run.out;
+        Json root;
+        std::string error;
+        if (!peltest::ParseJson(run.out, &root, &error)) {
+            ADD_FAILURE() << error << "\n" << run.out;
+            return root;
+        }
+        // One line without blanks, members in the order written (docs/pelcheck.md).
+        EXPECT_EQ(root.dump() + "\n", run.out);
+        EXPECT_EQ(status, root.at("exit_status"));
         return root;
     }
 
-    static const JsonValue& Component(const JsonValue& root, const std::string& name) {
-        const JsonValue& components = root["components"];
-        for (const JsonValue& c : components.items) {
-            if (c["name"].text == name) return c;
+    static const Json& Component(const Json& root, const std::string& name) {
+        const Json& components = root.at("components");
+        for (const Json& c : components) {
+            if (c.at("name") == name) return c;
         }
         ADD_FAILURE() << "no component " << name;
-        return root["no such member"];
+        static const Json none;
+        return none;
     }
 
     // The finding that carries exactly this loader text; null when none does.
-    static const JsonValue* FindingWithText(const JsonValue& findings, const std::string& text) {
-        for (const JsonValue& f : findings.items) {
-            if (f["loader_text"].text == text) return &f;
+    static const Json* FindingWithText(const Json& findings, const std::string& text) {
+        for (const Json& f : findings) {
+            if (f.at("loader_text") == text) return &f;
         }
         return nullptr;
     }
@@ -101,54 +107,60 @@ TEST_F(Pelcheck, SoundSuiteIsCleanAndAComponentSwitchedOffCountsAsClean) {
     layout.AddDll(L"Gamma", 2, L"plugfix_dll.dll", 20);
     layout.Write({0, 1});
 
-    const JsonValue root = RunJson(0);
-    EXPECT_EQ(0, root["problems"].number);
-    EXPECT_EQ(3.0, root["store"]["mask"].number);
-    EXPECT_TRUE(root["install_library"]["loaded"].boolean);
-    EXPECT_EQ("work_path", root["component_list"]["source"].text);
+    const Json root = RunJson(0);
+    std::vector<std::string> members;
+    for (const auto& member : root.items()) members.push_back(member.key());
+    EXPECT_EQ((std::vector<std::string>{"tool", "exit_status", "problems", "store",
+                                        "install_library", "component_list", "init_set", "findings",
+                                        "components", "other_messages"}),
+              members);
+    EXPECT_EQ(0, root.at("problems"));
+    EXPECT_EQ(3, root.at("store").at("mask"));
+    EXPECT_EQ(true, root.at("install_library").at("loaded"));
+    EXPECT_EQ("work_path", root.at("component_list").at("source"));
     EXPECT_EQ(Narrow(suite.ComponentDir(L"Options") + L"\\QXActive.config"),
-              root["component_list"]["path"].text);
-    EXPECT_EQ("Alpha,Beta,Gamma", root["component_list"]["active"].text);
-    EXPECT_EQ(1, root["init_set"]["configured_state"].number);
-    ASSERT_EQ(2u, root["init_set"]["workers"].Size());
-    EXPECT_EQ("Alpha", root["init_set"]["workers"][0].text);
-    EXPECT_EQ("Beta", root["init_set"]["workers"][1].text);
+              root.at("component_list").at("path"));
+    EXPECT_EQ("Alpha,Beta,Gamma", root.at("component_list").at("active"));
+    EXPECT_EQ(1, root.at("init_set").at("configured_state"));
+    ASSERT_EQ(2u, root.at("init_set").at("workers").size());
+    EXPECT_EQ("Alpha", root.at("init_set").at("workers").at(0));
+    EXPECT_EQ("Beta", root.at("init_set").at("workers").at(1));
     // Nothing spoke on the debugger output but the readers: no plug-in code ran.
-    EXPECT_EQ(0u, root["other_messages"].Size()) << lastJson;
+    EXPECT_EQ(0u, root.at("other_messages").size()) << lastJson;
 
-    const JsonValue& alpha = Component(root, "Alpha");
-    EXPECT_EQ("ready", alpha["verdict"].text);
-    EXPECT_EQ(0, alpha["record"].number);
-    EXPECT_EQ(MenuPath(L"Alpha"), alpha["menu"]["path"].text);
-    EXPECT_EQ("Main", alpha["menu"]["section"].text);
-    EXPECT_EQ("taken", alpha["menu"]["candidates"][0]["outcome"].text);
-    EXPECT_EQ(2, alpha["invoker"]["kind"].number);
-    EXPECT_EQ("Alpha.dll", alpha["invoker"]["dll_name"].text);
-    EXPECT_EQ(Narrow(suite.ComponentDir(L"Alpha") + L"\\Alpha.dll"), alpha["dll"]["path"].text);
-    EXPECT_TRUE(alpha["dll"]["exists"].boolean);
+    const Json& alpha = Component(root, "Alpha");
+    EXPECT_EQ("ready", alpha.at("verdict"));
+    EXPECT_EQ(0, alpha.at("record"));
+    EXPECT_EQ(MenuPath(L"Alpha"), alpha.at("menu").at("path"));
+    EXPECT_EQ("Main", alpha.at("menu").at("section"));
+    EXPECT_EQ("taken", alpha.at("menu").at("candidates").at(0).at("outcome"));
+    EXPECT_EQ(2, alpha.at("invoker").at("kind"));
+    EXPECT_EQ("Alpha.dll", alpha.at("invoker").at("dll_name"));
+    EXPECT_EQ(Narrow(suite.ComponentDir(L"Alpha") + L"\\Alpha.dll"), alpha.at("dll").at("path"));
+    EXPECT_EQ(true, alpha.at("dll").at("exists"));
     for (const char* ordinal : {"5", "6", "7", "15"})
-        EXPECT_TRUE(alpha["dll"]["exports"][ordinal].boolean) << ordinal;
-    EXPECT_TRUE(alpha["dll"]["menu_exported"].boolean);
-    EXPECT_TRUE(alpha["state"]["bit_set"].boolean);
-    EXPECT_TRUE(alpha["state"]["worker"].boolean);
-    EXPECT_EQ(0u, alpha["findings"].Size());
+        EXPECT_EQ(true, alpha.at("dll").at("exports").at(ordinal)) << ordinal;
+    EXPECT_EQ(true, alpha.at("dll").at("menu_exported"));
+    EXPECT_EQ(true, alpha.at("state").at("bit_set"));
+    EXPECT_EQ(true, alpha.at("state").at("worker"));
+    EXPECT_EQ(0u, alpha.at("findings").size());
 
-    const JsonValue& beta = Component(root, "Beta");
-    EXPECT_EQ("ready", beta["verdict"].text);
-    EXPECT_EQ(1, beta["invoker"]["kind"].number);
-    EXPECT_EQ(Narrow(clsid), beta["com"]["clsid"].text);
-    EXPECT_TRUE(beta["com"]["registered"].boolean);
-    EXPECT_TRUE(beta["com"]["server_exists"].boolean);
-    EXPECT_EQ("Both", beta["com"]["threading_model"].text);
-    EXPECT_TRUE(beta["state"]["worker"].boolean);
+    const Json& beta = Component(root, "Beta");
+    EXPECT_EQ("ready", beta.at("verdict"));
+    EXPECT_EQ(1, beta.at("invoker").at("kind"));
+    EXPECT_EQ(Narrow(clsid), beta.at("com").at("clsid"));
+    EXPECT_EQ(true, beta.at("com").at("registered"));
+    EXPECT_EQ(true, beta.at("com").at("server_exists"));
+    EXPECT_EQ("Both", beta.at("com").at("threading_model"));
+    EXPECT_EQ(true, beta.at("state").at("worker"));
 
-    const JsonValue& gamma = Component(root, "Gamma");
-    EXPECT_EQ("disabled", gamma["verdict"].text);
-    EXPECT_FALSE(gamma["state"]["bit_set"].boolean);
-    EXPECT_FALSE(gamma["state"]["enabled"].boolean);
-    EXPECT_FALSE(gamma["state"]["worker"].boolean);
-    EXPECT_EQ(20, gamma["dll"]["menu_ordinal"].number);
-    EXPECT_TRUE(gamma["dll"]["menu_exported"].boolean);
+    const Json& gamma = Component(root, "Gamma");
+    EXPECT_EQ("disabled", gamma.at("verdict"));
+    EXPECT_EQ(false, gamma.at("state").at("bit_set"));
+    EXPECT_EQ(false, gamma.at("state").at("enabled"));
+    EXPECT_EQ(false, gamma.at("state").at("worker"));
+    EXPECT_EQ(20, gamma.at("dll").at("menu_ordinal"));
+    EXPECT_EQ(true, gamma.at("dll").at("menu_exported"));
 
     const RunResult text = RunPelcheck({});
     EXPECT_EQ(0u, text.exitCode);
@@ -167,24 +179,24 @@ TEST_F(Pelcheck, RefusedSectionsBeforeTheTakenOneAreExplainedButDoNotFailTheChec
                         L"[Guarded]\r\nusedobj=Guard\r\ninvoker=0,2,Alpha.dll,10\r\n"
                         L"[Main]\r\nusedobj=pEL\r\ninvoker=0,2,Alpha.dll,20\r\n");
 
-    const JsonValue root = RunJson(0);
-    const JsonValue& alpha = Component(root, "Alpha");
-    EXPECT_EQ("ready", alpha["verdict"].text);
-    const JsonValue& candidates = alpha["menu"]["candidates"];
-    ASSERT_EQ(3u, candidates.Size());
-    EXPECT_EQ("absent", candidates[0]["outcome"].text);
+    const Json root = RunJson(0);
+    const Json& alpha = Component(root, "Alpha");
+    EXPECT_EQ("ready", alpha.at("verdict"));
+    const Json& candidates = alpha.at("menu").at("candidates");
+    ASSERT_EQ(3u, candidates.size());
+    EXPECT_EQ("absent", candidates.at(0).at("outcome"));
     EXPECT_EQ("CPelInit::FillPluginMenuInfo  FindSection Missing is NULL",
-              candidates[0]["loader_text"].text);
-    EXPECT_EQ("not_pel", candidates[1]["outcome"].text);
-    EXPECT_TRUE(Contains(candidates[1]["detail"].text, "usedobj=Guard"))
-        << candidates[1]["detail"].text;
-    EXPECT_TRUE(candidates[1]["loader_text"].IsNull());
-    EXPECT_EQ("taken", candidates[2]["outcome"].text);
-    EXPECT_EQ(20, alpha["invoker"]["ordinal"].number);
+              candidates.at(0).at("loader_text"));
+    EXPECT_EQ("not_pel", candidates.at(1).at("outcome"));
+    EXPECT_TRUE(Contains(candidates.at(1).at("detail").get<std::string>(), "usedobj=Guard"))
+        << candidates.at(1).at("detail");
+    EXPECT_TRUE(candidates.at(1).at("loader_text").is_null());
+    EXPECT_EQ("taken", candidates.at(2).at("outcome"));
+    EXPECT_EQ(20, alpha.at("invoker").at("ordinal"));
     // The absent section is worth a note, not a problem.
-    ASSERT_EQ(1u, alpha["findings"].Size());
-    EXPECT_EQ("note", alpha["findings"][0]["severity"].text);
-    EXPECT_EQ(0u, root["other_messages"].Size()) << lastJson;
+    ASSERT_EQ(1u, alpha.at("findings").size());
+    EXPECT_EQ("note", alpha.at("findings").at(0).at("severity"));
+    EXPECT_EQ(0u, root.at("other_messages").size()) << lastJson;
 }
 
 TEST_F(Pelcheck, ComposeAlternativesShowWhichOneIsInstalled) {
@@ -194,17 +206,17 @@ TEST_F(Pelcheck, ComposeAlternativesShowWhichOneIsInstalled) {
                         L"[Active]\r\nActive=First\r\n[First]\r\nloader=1\r\nid=0\r\n"
                         L"compose=Legacy,Alpha,Later\r\n");
 
-    const JsonValue root = RunJson(0);
-    const JsonValue& first = Component(root, "First");
-    EXPECT_EQ("ready", first["verdict"].text);
-    const JsonValue& alternatives = first["compose"]["alternatives"];
-    ASSERT_EQ(3u, alternatives.Size());
-    EXPECT_EQ("Legacy", alternatives[0]["name"].text);
-    EXPECT_FALSE(alternatives[0]["installed"].boolean);
-    EXPECT_EQ("Alpha", alternatives[1]["name"].text);
-    EXPECT_TRUE(alternatives[1]["installed"].boolean);
-    EXPECT_EQ("Alpha", first["compose"]["chosen"].text);
-    EXPECT_TRUE(first["compose"]["installed"].boolean);
+    const Json root = RunJson(0);
+    const Json& first = Component(root, "First");
+    EXPECT_EQ("ready", first.at("verdict"));
+    const Json& alternatives = first.at("compose").at("alternatives");
+    ASSERT_EQ(3u, alternatives.size());
+    EXPECT_EQ("Legacy", alternatives.at(0).at("name"));
+    EXPECT_EQ(false, alternatives.at(0).at("installed"));
+    EXPECT_EQ("Alpha", alternatives.at(1).at("name"));
+    EXPECT_EQ(true, alternatives.at(1).at("installed"));
+    EXPECT_EQ("Alpha", first.at("compose").at("chosen"));
+    EXPECT_EQ(true, first.at("compose").at("installed"));
 }
 
 // ---- The component list ----
@@ -213,16 +225,17 @@ TEST_F(Pelcheck, MissingComponentListIsReportedWithTheReadersText) {
     suite.AddComponent(L"Options");
     const std::string path = Narrow(suite.ComponentDir(L"Options") + L"\\QXActive.config");
 
-    const JsonValue root = RunJson(1);
-    EXPECT_EQ(path, root["component_list"]["path"].text);
-    EXPECT_FALSE(root["component_list"]["loaded"].boolean);
-    EXPECT_EQ(0u, root["components"].Size());
-    const JsonValue* f =
-        FindingWithText(root["findings"], "CPelInit::ReadQXActive  LoadFromFile " + path + " Fail");
+    const Json root = RunJson(1);
+    EXPECT_EQ(path, root.at("component_list").at("path"));
+    EXPECT_EQ(false, root.at("component_list").at("loaded"));
+    EXPECT_EQ(0u, root.at("components").size());
+    const Json* f = FindingWithText(root.at("findings"),
+                                    "CPelInit::ReadQXActive  LoadFromFile " + path + " Fail");
     ASSERT_NE(nullptr, f) << lastJson;
-    EXPECT_EQ("problem", (*f)["severity"].text);
-    EXPECT_EQ("reader", (*f)["loader_text_source"].text);
-    EXPECT_TRUE(Contains((*f)["message"].text, "does not exist")) << (*f)["message"].text;
+    EXPECT_EQ("problem", f->at("severity"));
+    EXPECT_EQ("reader", f->at("loader_text_source"));
+    EXPECT_TRUE(Contains(f->at("message").get<std::string>(), "does not exist"))
+        << f->at("message");
 }
 
 TEST_F(Pelcheck, ComponentListLargerThanTheReaderTakesIsReportedWithItsSize) {
@@ -231,20 +244,20 @@ TEST_F(Pelcheck, ComponentListLargerThanTheReaderTakesIsReportedWithItsSize) {
         suite.WriteDocument(L"Options", L"QXActive.config", L"[Active]\r\nActive=A\r\n");
     ASSERT_TRUE(peltest::SetFileSize(file, (32ull << 20) + 2));
 
-    const JsonValue root = RunJson(1);
-    EXPECT_FALSE(root["component_list"]["loaded"].boolean);
-    const JsonValue* f = FindingWithText(
-        root["findings"], "CPelInit::ReadQXActive  LoadFromFile " + Narrow(file) + " Fail");
+    const Json root = RunJson(1);
+    EXPECT_EQ(false, root.at("component_list").at("loaded"));
+    const Json* f = FindingWithText(root.at("findings"),
+                                    "CPelInit::ReadQXActive  LoadFromFile " + Narrow(file) + " Fail");
     ASSERT_NE(nullptr, f) << lastJson;
-    EXPECT_TRUE(Contains((*f)["message"].text,
+    EXPECT_TRUE(Contains(f->at("message").get<std::string>(),
                          "is 33554434 bytes, larger than the 33554432 bytes the loader reads"))
-        << (*f)["message"].text;
+        << f->at("message");
 }
 
 TEST_F(Pelcheck, ComponentListWithoutAnyPathIsReported) {
-    const JsonValue root = RunJson(1);
-    EXPECT_EQ("none", root["component_list"]["source"].text);
-    ASSERT_NE(nullptr, FindingWithText(root["findings"],
+    const Json root = RunJson(1);
+    EXPECT_EQ("none", root.at("component_list").at("source"));
+    ASSERT_NE(nullptr, FindingWithText(root.at("findings"),
                                        "CPelInit::ReadQXActive GetComposeInstallPath Fail"))
         << lastJson;
 }
@@ -253,12 +266,12 @@ TEST_F(Pelcheck, EmptyComponentListIsReported) {
     suite.AddComponent(L"Options");
     suite.WriteDocument(L"Options", L"QXActive.config", L"[Active]\r\nActive=\r\n");
 
-    const JsonValue root = RunJson(1);
-    EXPECT_TRUE(root["component_list"]["loaded"].boolean);
-    const JsonValue* f =
-        FindingWithText(root["findings"], "CPelInit::ReadQXActive strComposeList Empty");
+    const Json root = RunJson(1);
+    EXPECT_EQ(true, root.at("component_list").at("loaded"));
+    const Json* f =
+        FindingWithText(root.at("findings"), "CPelInit::ReadQXActive strComposeList Empty");
     ASSERT_NE(nullptr, f) << lastJson;
-    EXPECT_TRUE(Contains((*f)["message"].text, "is empty")) << (*f)["message"].text;
+    EXPECT_TRUE(Contains(f->at("message").get<std::string>(), "is empty")) << f->at("message");
 }
 
 TEST_F(Pelcheck, MissingSectionAndEmptyItemAreReportedBesideASoundComponent) {
@@ -268,19 +281,20 @@ TEST_F(Pelcheck, MissingSectionAndEmptyItemAreReportedBesideASoundComponent) {
                         L"[Active]\r\nActive=Alpha,Ghost,,\r\n"
                         L"[Alpha]\r\nloader=1\r\nid=0\r\ncompose=Alpha\r\n");
 
-    const JsonValue root = RunJson(1);
-    EXPECT_EQ("ready", Component(root, "Alpha")["verdict"].text);
-    const JsonValue& ghost = Component(root, "Ghost");
-    EXPECT_EQ("problems", ghost["verdict"].text);
-    EXPECT_FALSE(ghost["section_found"].boolean);
-    EXPECT_TRUE(ghost["record"].IsNull());
-    ASSERT_NE(nullptr, FindingWithText(ghost["findings"],
+    const Json root = RunJson(1);
+    EXPECT_EQ("ready", Component(root, "Alpha").at("verdict"));
+    const Json& ghost = Component(root, "Ghost");
+    EXPECT_EQ("problems", ghost.at("verdict"));
+    EXPECT_EQ(false, ghost.at("section_found"));
+    EXPECT_TRUE(ghost.at("record").is_null());
+    ASSERT_NE(nullptr, FindingWithText(ghost.at("findings"),
                                        "CPelInit::FillPluginItem  FindSection Ghost is NULL"))
         << lastJson;
-    const JsonValue* empty = FindingWithText(
-        root["findings"], "CPelInit::FillPluginItem  tchSecName[0] or tchSecName is NULL");
+    const Json* empty = FindingWithText(
+        root.at("findings"), "CPelInit::FillPluginItem  tchSecName[0] or tchSecName is NULL");
     ASSERT_NE(nullptr, empty) << lastJson;
-    EXPECT_TRUE(Contains((*empty)["message"].text, "Item 3")) << (*empty)["message"].text;
+    EXPECT_TRUE(Contains(empty->at("message").get<std::string>(), "Item 3"))
+        << empty->at("message");
 
     const RunResult text = RunPelcheck({});
     EXPECT_EQ(1u, text.exitCode);
@@ -294,13 +308,13 @@ TEST_F(Pelcheck, LoaderValueOtherThanOneIsAProblemAndGetsNoWorker) {
     layout.AddDll(L"Alpha", 0, L"plugfix_dll.dll", 10).loader = 0;
     layout.Write({0});
 
-    const JsonValue root = RunJson(1);
-    const JsonValue& alpha = Component(root, "Alpha");
-    EXPECT_EQ("problems", alpha["verdict"].text);
-    EXPECT_EQ(0, alpha["record"].number);  // still entered in the table
-    EXPECT_TRUE(alpha["menu"].IsNull());   // but its menu document is never read
-    EXPECT_FALSE(alpha["state"]["worker"].boolean);
-    ASSERT_NE(nullptr, FindingWithText(alpha["findings"],
+    const Json root = RunJson(1);
+    const Json& alpha = Component(root, "Alpha");
+    EXPECT_EQ("problems", alpha.at("verdict"));
+    EXPECT_EQ(0, alpha.at("record"));         // still entered in the table
+    EXPECT_TRUE(alpha.at("menu").is_null());  // but its menu document is never read
+    EXPECT_EQ(false, alpha.at("state").at("worker"));
+    ASSERT_NE(nullptr, FindingWithText(alpha.at("findings"),
                                        "CPelInit::FillPluginItem  Alpha Loader is not correct"))
         << lastJson;
 }
@@ -310,19 +324,19 @@ TEST_F(Pelcheck, ComponentThatIsNotInstalledIsLeftOut) {
     layout.AddDll(L"Beta", 1, L"plugfix_dll.dll", 10);
     layout.Write({0, 1});
 
-    const JsonValue root = RunJson(1);
-    const JsonValue& alpha = Component(root, "Alpha");
-    EXPECT_FALSE(alpha["compose"]["installed"].boolean);
-    EXPECT_TRUE(alpha["record"].IsNull());
-    EXPECT_TRUE(alpha["state"]["bit_set"].boolean);
-    EXPECT_FALSE(alpha["state"]["worker"].boolean);
+    const Json root = RunJson(1);
+    const Json& alpha = Component(root, "Alpha");
+    EXPECT_EQ(false, alpha.at("compose").at("installed"));
+    EXPECT_TRUE(alpha.at("record").is_null());
+    EXPECT_EQ(true, alpha.at("state").at("bit_set"));
+    EXPECT_EQ(false, alpha.at("state").at("worker"));
     ASSERT_NE(nullptr,
-              FindingWithText(alpha["findings"],
+              FindingWithText(alpha.at("findings"),
                               "CPelInit::FillPluginItem  chCompose Alpha is not installed"))
         << lastJson;
-    const JsonValue& beta = Component(root, "Beta");
-    EXPECT_EQ("ready", beta["verdict"].text);
-    EXPECT_EQ(0, beta["record"].number);
+    const Json& beta = Component(root, "Beta");
+    EXPECT_EQ("ready", beta.at("verdict"));
+    EXPECT_EQ(0, beta.at("record"));
 }
 
 // ---- Menu documents ----
@@ -332,33 +346,34 @@ TEST_F(Pelcheck, MissingMenuDocumentIsReported) {
     layout.Write({0});
     ASSERT_TRUE(DeleteFileW((suite.ComponentDir(L"Menu") + L"\\Alpha.ini").c_str()));
 
-    const JsonValue root = RunJson(1);
-    const JsonValue& alpha = Component(root, "Alpha");
-    EXPECT_EQ(MenuPath(L"Alpha"), alpha["menu"]["path"].text);
-    EXPECT_FALSE(alpha["menu"]["loaded"].boolean);
-    EXPECT_FALSE(alpha["state"]["worker"].boolean);
-    const JsonValue* f =
-        FindingWithText(alpha["findings"], "CPelInit::GetModuleMenuInfo  LoadFromFile " +
-                                               MenuPath(L"Alpha") + " Fail");
+    const Json root = RunJson(1);
+    const Json& alpha = Component(root, "Alpha");
+    EXPECT_EQ(MenuPath(L"Alpha"), alpha.at("menu").at("path"));
+    EXPECT_EQ(false, alpha.at("menu").at("loaded"));
+    EXPECT_EQ(false, alpha.at("state").at("worker"));
+    const Json* f =
+        FindingWithText(alpha.at("findings"), "CPelInit::GetModuleMenuInfo  LoadFromFile " +
+                                                  MenuPath(L"Alpha") + " Fail");
     ASSERT_NE(nullptr, f) << lastJson;
-    EXPECT_TRUE(Contains((*f)["message"].text, "does not exist")) << (*f)["message"].text;
+    EXPECT_TRUE(Contains(f->at("message").get<std::string>(), "does not exist"))
+        << f->at("message");
 }
 
 TEST_F(Pelcheck, SectionForAnotherProgramLeavesTheRecordWithoutPlugin) {
     layout.AddDll(L"Alpha", 0, L"plugfix_dll.dll", 10).usedobj = L"Other";
     layout.Write({0});
 
-    const JsonValue root = RunJson(1);
-    const JsonValue& alpha = Component(root, "Alpha");
-    EXPECT_EQ("problems", alpha["verdict"].text);
-    EXPECT_EQ("not_pel", alpha["menu"]["candidates"][0]["outcome"].text);
-    EXPECT_TRUE(alpha["menu"]["section"].IsNull());
-    EXPECT_TRUE(alpha["invoker"].IsNull());
+    const Json root = RunJson(1);
+    const Json& alpha = Component(root, "Alpha");
+    EXPECT_EQ("problems", alpha.at("verdict"));
+    EXPECT_EQ("not_pel", alpha.at("menu").at("candidates").at(0).at("outcome"));
+    EXPECT_TRUE(alpha.at("menu").at("section").is_null());
+    EXPECT_TRUE(alpha.at("invoker").is_null());
     // Enabled with no plug-in: its worker starts and gives up at once.
-    const JsonValue* f =
-        FindingWithText(alpha["findings"], "CWorkPart::Init plugin is not a DLL or com, MenuTag ");
+    const Json* f = FindingWithText(alpha.at("findings"),
+                                    "CWorkPart::Init plugin is not a DLL or com, MenuTag ");
     ASSERT_NE(nullptr, f) << lastJson;
-    EXPECT_EQ("worker", (*f)["loader_text_source"].text);
+    EXPECT_EQ("worker", f->at("loader_text_source"));
 }
 
 TEST_F(Pelcheck, SecondRecordOfAComponentFindsItsOnlySectionTaken) {
@@ -372,17 +387,19 @@ TEST_F(Pelcheck, SecondRecordOfAComponentFindsItsOnlySectionTaken) {
         L"Menu", L"Alpha.ini",
         L"[Menu]\r\nMenuList=Main\r\n[Main]\r\nusedobj=Pel\r\ninvoker=0,2,Alpha.dll,10\r\n");
 
-    const JsonValue root = RunJson(1);
-    EXPECT_EQ("ready", Component(root, "Alpha")["verdict"].text);
-    const JsonValue& again = Component(root, "AlphaAgain");
-    EXPECT_EQ("problems", again["verdict"].text);
-    EXPECT_EQ(1, again["record"].number);
-    const JsonValue& candidate = again["menu"]["candidates"][0];
-    EXPECT_EQ("same", candidate["outcome"].text);
-    EXPECT_EQ("CPelInit::FillPluginMenuInfo  FindSection Main Same", candidate["loader_text"].text);
-    EXPECT_TRUE(Contains(candidate["detail"].text, "list item 1")) << candidate["detail"].text;
-    ASSERT_EQ(1u, again["findings"].Size());
-    EXPECT_TRUE(Contains(again["findings"][0]["change"].text, "section of its own"));
+    const Json root = RunJson(1);
+    EXPECT_EQ("ready", Component(root, "Alpha").at("verdict"));
+    const Json& again = Component(root, "AlphaAgain");
+    EXPECT_EQ("problems", again.at("verdict"));
+    EXPECT_EQ(1, again.at("record"));
+    const Json& candidate = again.at("menu").at("candidates").at(0);
+    EXPECT_EQ("same", candidate.at("outcome"));
+    EXPECT_EQ("CPelInit::FillPluginMenuInfo  FindSection Main Same", candidate.at("loader_text"));
+    EXPECT_TRUE(Contains(candidate.at("detail").get<std::string>(), "list item 1"))
+        << candidate.at("detail");
+    ASSERT_EQ(1u, again.at("findings").size());
+    EXPECT_TRUE(
+        Contains(again.at("findings").at(0).at("change").get<std::string>(), "section of its own"));
 }
 
 // ---- DLL plug-ins ----
@@ -392,31 +409,31 @@ TEST_F(Pelcheck, MissingDllOfASwitchedOffComponentStillFailsTheCheck) {
     layout.Write({});
     ASSERT_TRUE(DeleteFileW((suite.ComponentDir(L"Alpha") + L"\\Alpha.dll").c_str()));
 
-    const JsonValue root = RunJson(1);
-    const JsonValue& alpha = Component(root, "Alpha");
-    EXPECT_EQ("problems", alpha["verdict"].text);
-    EXPECT_FALSE(alpha["state"]["enabled"].boolean);
-    EXPECT_FALSE(alpha["dll"]["exists"].boolean);
-    const JsonValue* f = FindingWithText(alpha["findings"], "CWorkPart::DllExit m_hModule is NULL");
+    const Json root = RunJson(1);
+    const Json& alpha = Component(root, "Alpha");
+    EXPECT_EQ("problems", alpha.at("verdict"));
+    EXPECT_EQ(false, alpha.at("state").at("enabled"));
+    EXPECT_EQ(false, alpha.at("dll").at("exists"));
+    const Json* f = FindingWithText(alpha.at("findings"), "CWorkPart::DllExit m_hModule is NULL");
     ASSERT_NE(nullptr, f) << lastJson;
-    EXPECT_EQ("worker", (*f)["loader_text_source"].text);
-    EXPECT_EQ(0u, root["init_set"]["workers"].Size());
+    EXPECT_EQ("worker", f->at("loader_text_source"));
+    EXPECT_EQ(0u, root.at("init_set").at("workers").size());
 }
 
 TEST_F(Pelcheck, DllWithoutStateQueryIsReported) {
     layout.AddDll(L"Alpha", 0, L"plugfix_nostate.dll", 10);
     layout.Write({0});
 
-    const JsonValue root = RunJson(1);
-    const JsonValue& alpha = Component(root, "Alpha");
-    EXPECT_FALSE(alpha["dll"]["exports"]["7"].boolean);
-    EXPECT_TRUE(alpha["dll"]["exports"]["5"].boolean);
-    EXPECT_TRUE(alpha["dll"]["menu_exported"].boolean);
-    ASSERT_EQ(1u, alpha["findings"].Size()) << lastJson;
+    const Json root = RunJson(1);
+    const Json& alpha = Component(root, "Alpha");
+    EXPECT_EQ(false, alpha.at("dll").at("exports").at("7"));
+    EXPECT_EQ(true, alpha.at("dll").at("exports").at("5"));
+    EXPECT_EQ(true, alpha.at("dll").at("menu_exported"));
+    ASSERT_EQ(1u, alpha.at("findings").size()) << lastJson;
     EXPECT_EQ("CWorkPart::DllMenuState DllState is NULL, MenuTag Main",
-              alpha["findings"][0]["loader_text"].text);
+              alpha.at("findings").at(0).at("loader_text"));
     // Still loaded: a worker starts for it.
-    EXPECT_TRUE(alpha["state"]["worker"].boolean);
+    EXPECT_EQ(true, alpha.at("state").at("worker"));
 }
 
 TEST_F(Pelcheck, MenuHandlerOrdinalMissingOrZeroIsReported) {
@@ -425,17 +442,19 @@ TEST_F(Pelcheck, MenuHandlerOrdinalMissingOrZeroIsReported) {
     layout.AddDll(L"Gamma", 2, L"plugfix_dll.dll", 0);
     layout.Write({0, 1, 2});
 
-    const JsonValue root = RunJson(1);
+    const Json root = RunJson(1);
     for (const char* name : {"Alpha", "Beta"}) {
-        const JsonValue& c = Component(root, name);
-        EXPECT_FALSE(c["dll"]["menu_exported"].boolean) << name;
-        ASSERT_EQ(1u, c["findings"].Size()) << lastJson;
-        EXPECT_EQ("CWorkPart::DllMenuHandle DllFun is NULL", c["findings"][0]["loader_text"].text)
+        const Json& c = Component(root, name);
+        EXPECT_EQ(false, c.at("dll").at("menu_exported")) << name;
+        ASSERT_EQ(1u, c.at("findings").size()) << lastJson;
+        EXPECT_EQ("CWorkPart::DllMenuHandle DllFun is NULL",
+                  c.at("findings").at(0).at("loader_text"))
             << name;
     }
-    const JsonValue& gamma = Component(root, "Gamma");
-    ASSERT_EQ(1u, gamma["findings"].Size()) << lastJson;
-    EXPECT_EQ("CWorkPart::DllMenuHandle m_uOrdinal == 0", gamma["findings"][0]["loader_text"].text);
+    const Json& gamma = Component(root, "Gamma");
+    ASSERT_EQ(1u, gamma.at("findings").size()) << lastJson;
+    EXPECT_EQ("CWorkPart::DllMenuHandle m_uOrdinal == 0",
+              gamma.at("findings").at(0).at("loader_text"));
 }
 
 TEST_F(Pelcheck, LoaderItselfServesAsADllWithOrdinalTenButNotTwenty) {
@@ -444,15 +463,14 @@ TEST_F(Pelcheck, LoaderItselfServesAsADllWithOrdinalTenButNotTwenty) {
     layout.AddDll(L"Beta", 1, L"PelLoader.dll", 20);
     layout.Write({0, 1});
 
-    const JsonValue root = RunJson(1);
-    EXPECT_EQ("ready", Component(root, "Alpha")["verdict"].text);
-    const JsonValue& beta = Component(root, "Beta");
-    EXPECT_EQ("problems", beta["verdict"].text);
-    ASSERT_NE(nullptr, FindingWithText(beta["findings"], "CWorkPart::DllMenuHandle DllFun is NULL"))
+    const Json root = RunJson(1);
+    EXPECT_EQ("ready", Component(root, "Alpha").at("verdict"));
+    const Json& beta = Component(root, "Beta");
+    EXPECT_EQ("problems", beta.at("verdict"));
+    ASSERT_NE(nullptr,
+              FindingWithText(beta.at("findings"), "CWorkPart::DllMenuHandle DllFun is NULL"))
         << lastJson;
-    std::vector<double> ordinals;
-    for (const JsonValue& o : beta["dll"]["exported_ordinals"].items) ordinals.push_back(o.number);
-    EXPECT_EQ((std::vector<double>{5, 6, 7, 8, 9, 10, 15}), ordinals);
+    EXPECT_EQ(Json({5, 6, 7, 8, 9, 10, 15}), beta.at("dll").at("exported_ordinals"));
 }
 
 // ---- COM plug-ins ----
@@ -466,14 +484,14 @@ TEST_F(Pelcheck, UnregisteredClassIsReportedWithTheWorkersHresult) {
     layout.Add(spec);
     layout.Write({1});
 
-    const JsonValue root = RunJson(1);
-    const JsonValue& beta = Component(root, "Beta");
-    EXPECT_EQ(Narrow(spec.clsid), beta["com"]["clsid"].text);
-    EXPECT_FALSE(beta["com"]["registered"].boolean);
-    const JsonValue* f = FindingWithText(
-        beta["findings"], "CWorkPart::LoadCom CoCreateInstance Fail, MenuTag Main, HR 80040154");
+    const Json root = RunJson(1);
+    const Json& beta = Component(root, "Beta");
+    EXPECT_EQ(Narrow(spec.clsid), beta.at("com").at("clsid"));
+    EXPECT_EQ(false, beta.at("com").at("registered"));
+    const Json* f = FindingWithText(
+        beta.at("findings"), "CWorkPart::LoadCom CoCreateInstance Fail, MenuTag Main, HR 80040154");
     ASSERT_NE(nullptr, f) << lastJson;
-    EXPECT_EQ("worker", (*f)["loader_text_source"].text);
+    EXPECT_EQ("worker", f->at("loader_text_source"));
 }
 
 TEST_F(Pelcheck, ApartmentOrMissingThreadingModelFailsFromTheWorkersApartment) {
@@ -502,18 +520,18 @@ TEST_F(Pelcheck, ApartmentOrMissingThreadingModelFailsFromTheWorkersApartment) {
         RegCloseKey(key);
     }
 
-    const JsonValue root = RunJson(1);
-    const JsonValue& beta = Component(root, "Beta");
-    EXPECT_TRUE(beta["com"]["registered"].boolean);
-    EXPECT_EQ("Apartment", beta["com"]["threading_model"].text);
+    const Json root = RunJson(1);
+    const Json& beta = Component(root, "Beta");
+    EXPECT_EQ(true, beta.at("com").at("registered"));
+    EXPECT_EQ("Apartment", beta.at("com").at("threading_model"));
     ASSERT_NE(nullptr, FindingWithText(
-                           beta["findings"],
+                           beta.at("findings"),
                            "CWorkPart::LoadCom CoCreateInstance Fail, MenuTag Main, HR 80004002"))
         << lastJson;
-    const JsonValue& delta = Component(root, "Delta");
-    EXPECT_TRUE(delta["com"]["threading_model"].IsNull());
+    const Json& delta = Component(root, "Delta");
+    EXPECT_TRUE(delta.at("com").at("threading_model").is_null());
     ASSERT_NE(nullptr, FindingWithText(
-                           delta["findings"],
+                           delta.at("findings"),
                            "CWorkPart::LoadCom CoCreateInstance Fail, MenuTag Main, HR 80004002"))
         << lastJson;
 }
@@ -526,13 +544,13 @@ TEST_F(Pelcheck, StoreRootOptionOverridesTheInheritedStore) {
     const std::wstring own = L"HKCU\\" + suite.StoreKey();
     SetEnvironmentVariableW(L"VEMM_STORE_ROOT", (own + L"-elsewhere").c_str());
 
-    const JsonValue root = RunJson(0, {L"--store-root", own});
-    EXPECT_EQ(Narrow(own), root["store"]["root"].text);
-    EXPECT_EQ("ready", Component(root, "Alpha")["verdict"].text);
+    const Json root = RunJson(0, {L"--store-root", own});
+    EXPECT_EQ(Narrow(own), root.at("store").at("root"));
+    EXPECT_EQ("ready", Component(root, "Alpha").at("verdict"));
 
     // The same child without the option reads the empty store it inherited.
-    const JsonValue lost = RunJson(1);
-    EXPECT_EQ(0u, lost["components"].Size());
+    const Json lost = RunJson(1);
+    EXPECT_EQ(0u, lost.at("components").size());
     SetEnvironmentVariableW(L"VEMM_STORE_ROOT", own.c_str());
 }
 
@@ -554,8 +572,9 @@ TEST_F(Pelcheck, BadUsageExitsWithTwo) {
 TEST_F(Pelcheck, NamesAreEscapedAndConvertedToUtf8InJson) {
     layout.AddDll(L"Alpha", 0, L"plugfix_dll.dll", 10);
     layout.Write({0});
-    // The reader turns tabs into blanks; other control characters reach the name.
-    const std::wstring odd = L"Gr\u00fc\u00dfe \"q\" back\\slash\x1b esc \u65e5";
+    // The reader turns tabs into blanks; other control characters reach the name, and so does
+    // a lone surrogate.
+    const std::wstring odd = L"Gr\u00fc\u00dfe \"q\" back\\slash\x1b esc \u65e5 \xd800 lone";
     suite.WriteDocument(L"Options", L"QXActive.config",
                         L"[Active]\r\nActive=Alpha," + odd +
                             L"\r\n"
@@ -563,32 +582,40 @@ TEST_F(Pelcheck, NamesAreEscapedAndConvertedToUtf8InJson) {
 
     const RunResult run = RunPelcheck({L"--json"});
     EXPECT_EQ(1u, run.exitCode);
-    EXPECT_TRUE(Contains(run.out, "\\\"q\\\" back\\\\slash\\u001b esc")) << run.out;
-    JsonValue root;
+    EXPECT_TRUE(
+        Contains(run.out, "\\\"q\\\" back\\\\slash\\u001b esc \xe6\x97\xa5 \xef\xbf\xbd lone"))
+        << run.out;
+    Json root;
     std::string error;
     ASSERT_TRUE(peltest::ParseJson(run.out, &root, &error)) << error << "\n" << run.out;
-    ASSERT_EQ(2u, root["components"].Size());
-    EXPECT_EQ(Narrow(odd), root["components"][1]["name"].text);
-    EXPECT_EQ(Narrow(L"Alpha," + odd), root["component_list"]["active"].text);
+    ASSERT_EQ(2u, root.at("components").size());
+    EXPECT_EQ(Narrow(odd), root.at("components").at(1).at("name"));
+    EXPECT_EQ(Narrow(L"Alpha," + odd), root.at("component_list").at("active"));
     // The reader's own text for it was captured and attached.
-    ASSERT_EQ(1u, root["components"][1]["findings"].Size());
-    EXPECT_EQ(0u, root["components"][1]["findings"][0]["loader_text"].text.find(
-                      "CPelInit::FillPluginItem  FindSection Gr"));
-    EXPECT_EQ(0u, root["other_messages"].Size()) << run.out;
+    ASSERT_EQ(1u, root.at("components").at(1).at("findings").size());
+    const std::string text =
+        root.at("components").at(1).at("findings").at(0).at("loader_text").get<std::string>();
+    EXPECT_EQ(0u, text.find("CPelInit::FillPluginItem  FindSection Gr")) << text;
+    EXPECT_EQ(0u, root.at("other_messages").size()) << run.out;
 }
 
 // ---- The tests' own JSON check refuses what is not JSON ----
 
 TEST(JsonCheck, RefusesMalformedDocuments) {
-    JsonValue value;
+    Json value;
     std::string error;
     EXPECT_TRUE(peltest::ParseJson("{\"a\":[1,-2.5e3,true,null,\"\\u00fc\\ud83d\\ude00\"]}", &value,
                                    &error))
         << error;
-    EXPECT_EQ("\xc3\xbc\xf0\x9f\x98\x80", value["a"][4].text);
-    for (const char* bad : {"{\"a\":1,}", "[1 2]", "{\"a\":\"tab\there\"}", "\"\\x\"", "01",
-                            "{\"a\":1} x", "\"\xc3\"", "\"\\ud800\"", "{a:1}", ""}) {
+    EXPECT_EQ("\xc3\xbc\xf0\x9f\x98\x80", value.at("a").at(4));
+    const std::string deepest = std::string(65, '[') + std::string(65, ']');
+    EXPECT_TRUE(peltest::ParseJson(deepest, &value, &error)) << error;
+    for (const std::string& bad :
+         std::vector<std::string>{"{\"a\":1,}", "[1 2]", "{\"a\":\"tab\there\"}", "\"\\x\"", "01",
+                                  "{\"a\":1} x", "\"\xc3\"", "\"\\ud800\"", "{a:1}", "",
+                                  "{\"a\":1,\"b\":{\"a\":2,\"a\":3}}", "[" + deepest + "]"}) {
         EXPECT_FALSE(peltest::ParseJson(bad, &value, &error)) << bad;
+        EXPECT_TRUE(value.is_null()) << bad;
     }
 }
 

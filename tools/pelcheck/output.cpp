@@ -1,67 +1,68 @@
 #include "output.h"
 
 #include <cwchar>
+#include <nlohmann/json.hpp>
+#include <utility>
 
-#include "json_writer.h"
 #include "text_utf.h"
 
 namespace pelcheck {
 namespace {
 
-const wchar_t* OutcomeName(CandidateOutcome outcome) {
+const char* OutcomeName(CandidateOutcome outcome) {
     switch (outcome) {
         case CandidateOutcome::kTaken:
-            return L"taken";
+            return "taken";
         case CandidateOutcome::kEmpty:
-            return L"empty";
+            return "empty";
         case CandidateOutcome::kAbsent:
-            return L"absent";
+            return "absent";
         case CandidateOutcome::kNotPel:
-            return L"not_pel";
+            return "not_pel";
         case CandidateOutcome::kSame:
-            return L"same";
+            return "same";
         case CandidateOutcome::kTooLong:
-            return L"too_long";
+            return "too_long";
         case CandidateOutcome::kNotTried:
-            return L"not_tried";
+            return "not_tried";
     }
-    return L"";
+    return "";
 }
 
-const wchar_t* VerdictName(Verdict verdict) {
+const char* VerdictName(Verdict verdict) {
     switch (verdict) {
         case Verdict::kReady:
-            return L"ready";
+            return "ready";
         case Verdict::kDisabled:
-            return L"disabled";
+            return "disabled";
         case Verdict::kProblems:
-            return L"problems";
+            return "problems";
     }
-    return L"";
+    return "";
 }
 
-const wchar_t* SourceName(TextSource source) {
+const char* SourceName(TextSource source) {
     switch (source) {
         case TextSource::kNone:
-            return L"none";
+            return "none";
         case TextSource::kReader:
-            return L"reader";
+            return "reader";
         case TextSource::kWorker:
-            return L"worker";
+            return "worker";
     }
-    return L"";
+    return "";
 }
 
-const wchar_t* ListSourceName(ListSource source) {
+const char* ListSourceName(ListSource source) {
     switch (source) {
         case ListSource::kNone:
-            return L"none";
+            return "none";
         case ListSource::kWorkPath:
-            return L"work_path";
+            return "work_path";
         case ListSource::kInstallPath:
-            return L"install_path";
+            return "install_path";
     }
-    return L"";
+    return "";
 }
 
 // The plug-in's fixed entries: DllInit, DllClose, DllState, KIChange.
@@ -199,140 +200,114 @@ void WriteComponent(TextOut& out, const Component& c) {
 
 // ---- JSON ----
 
-void JsonFinding(JsonWriter& j, const Finding& f) {
-    j.Object();
-    j.Key("severity").String(f.severity == Severity::kProblem ? L"problem" : L"note");
-    j.Key("message").String(f.what);
-    j.Key("change").String(f.change);
-    j.Key("loader_text").AnsiOrNull(f.loaderText);
-    j.Key("loader_text_source").String(f.loaderText.empty() ? L"none" : SourceName(f.source));
-    j.EndObject();
+// Members keep the order they are written in.
+using Json = nlohmann::ordered_json;
+
+Json Text(const std::wstring& text) { return peltools::Utf8(text); }
+// null stands for an empty text.
+Json TextOrNull(const std::wstring& text) { return text.empty() ? Json() : Text(text); }
+// A loader message, sent in the ANSI code page.
+Json Ansi(const std::string& text) { return Text(peltools::FromAnsi(text)); }
+Json AnsiOrNull(const std::string& text) { return text.empty() ? Json() : Ansi(text); }
+
+Json JsonFinding(const Finding& f) {
+    Json j;
+    j["severity"] = f.severity == Severity::kProblem ? "problem" : "note";
+    j["message"] = Text(f.what);
+    j["change"] = Text(f.change);
+    j["loader_text"] = AnsiOrNull(f.loaderText);
+    j["loader_text_source"] = f.loaderText.empty() ? "none" : SourceName(f.source);
+    return j;
 }
 
-void JsonFindings(JsonWriter& j, const std::vector<Finding>& findings) {
-    j.Array();
-    for (const Finding& f : findings) JsonFinding(j, f);
-    j.EndArray();
+Json JsonFindings(const std::vector<Finding>& findings) {
+    Json list = Json::array();
+    for (const Finding& f : findings) list.push_back(JsonFinding(f));
+    return list;
 }
 
-void JsonImage(JsonWriter& j, const ModuleImage& image) {
-    j.Key("exists").Bool(image.exists);
-    j.Key("loadable").Bool(image.mapped);
-    j.Key("machine").String(image.machine ? MachineName(image.machine) : L"");
-    j.Key("exported_ordinals").Array();
-    for (WORD ordinal : image.ordinals) j.Number(ordinal);
-    j.EndArray();
+Json JsonMenu(const MenuInfo& menu) {
+    Json j;
+    j["file"] = Text(menu.file);
+    j["path"] = Text(menu.path);
+    j["loaded"] = menu.loaded;
+    j["menu_list"] = Text(menu.menuList);
+    Json candidates = Json::array();
+    for (const Candidate& k : menu.candidates) {
+        Json candidate;
+        candidate["name"] = Text(k.name);
+        candidate["outcome"] = OutcomeName(k.outcome);
+        candidate["detail"] = Text(k.detail);
+        candidate["loader_text"] = AnsiOrNull(k.loaderText);
+        candidates.push_back(std::move(candidate));
+    }
+    j["candidates"] = std::move(candidates);
+    j["section"] = TextOrNull(menu.section);
+    return j;
 }
 
-void JsonComponent(JsonWriter& j, const Component& c) {
-    j.Object();
-    j.Key("position").Number(c.position);
-    j.Key("name").String(c.name);
-    j.Key("verdict").String(VerdictName(c.verdict));
-    j.Key("problems").Number(c.ProblemCount());
-    j.Key("section_found").Bool(c.sectionFound);
-    j.Key("loader")
-        .Object()
-        .Key("text")
-        .String(c.loaderText)
-        .Key("value")
-        .Number(c.loader)
-        .EndObject();
-    j.Key("id").Object().Key("text").String(c.idText).Key("value").Number(c.id).EndObject();
-    j.Key("mask_bit").Number(static_cast<unsigned>(c.id) & 31u);
-    j.Key("compose").Object();
-    j.Key("text").String(c.composeText);
-    j.Key("alternatives").Array();
+Json JsonInvoker(const Component& c) {
+    Json j;
+    j["text"] = Text(c.menu.invoker);
+    j["kind"] = c.kind;
+    j["dll_name"] = Text(c.dllName);
+    j["ordinal"] = c.ordinal;
+    j["clsid_text"] = Text(c.menu.clsidText);
+    return j;
+}
+
+Json JsonDll(const Component& c) {
+    const ModuleImage& image = c.dll.image;
+    Json j;
+    j["path"] = Text(c.dll.path);
+    j["exists"] = image.exists;
+    j["loadable"] = image.mapped;
+    j["machine"] = Text(image.machine ? MachineName(image.machine) : L"");
+    j["exported_ordinals"] = image.ordinals;
+    Json exports = Json::object();
+    for (WORD ordinal : kEntryOrdinals) exports[std::to_string(ordinal)] = image.Exports(ordinal);
+    j["exports"] = std::move(exports);
+    j["menu_ordinal"] = c.ordinal;
+    j["menu_exported"] = image.Exports(static_cast<WORD>(c.ordinal & 0xFFFF));
+    return j;
+}
+
+Json JsonCom(const ComInfo& com) {
+    Json j;
+    j["clsid"] = Text(com.clsid);
+    j["registered"] = com.registered;
+    j["server"] = Text(com.server);
+    j["server_path"] = Text(com.serverPath);
+    j["server_exists"] = com.serverExists;
+    j["threading_model"] = com.hasModel ? Text(com.model) : Json();
+    return j;
+}
+
+Json JsonComponent(const Component& c) {
+    Json j;
+    j["position"] = c.position;
+    j["name"] = Text(c.name);
+    j["verdict"] = VerdictName(c.verdict);
+    j["problems"] = c.ProblemCount();
+    j["section_found"] = c.sectionFound;
+    j["loader"] = {{"text", Text(c.loaderText)}, {"value", c.loader}};
+    j["id"] = {{"text", Text(c.idText)}, {"value", c.id}};
+    j["mask_bit"] = static_cast<unsigned>(c.id) & 31u;
+    Json alternatives = Json::array();
     for (const Alternative& a : c.alternatives)
-        j.Object().Key("name").String(a.name).Key("installed").Bool(a.installed).EndObject();
-    j.EndArray();
-    j.Key("chosen").String(c.chosen);
-    j.Key("installed").Bool(c.installed);
-    j.EndObject();
-    j.Key("record");
-    if (c.record >= 0)
-        j.Number(c.record);
-    else
-        j.Null();
-
-    j.Key("menu");
-    if (!c.menuRead) {
-        j.Null();
-    } else {
-        j.Object();
-        j.Key("file").String(c.menu.file);
-        j.Key("path").String(c.menu.path);
-        j.Key("loaded").Bool(c.menu.loaded);
-        j.Key("menu_list").String(c.menu.menuList);
-        j.Key("candidates").Array();
-        for (const Candidate& k : c.menu.candidates) {
-            j.Object();
-            j.Key("name").String(k.name);
-            j.Key("outcome").String(OutcomeName(k.outcome));
-            j.Key("detail").String(k.detail);
-            j.Key("loader_text").AnsiOrNull(k.loaderText);
-            j.EndObject();
-        }
-        j.EndArray();
-        j.Key("section").StringOrNull(c.menu.section);
-        j.EndObject();
-    }
-
-    j.Key("invoker");
-    if (c.menu.section.empty()) {
-        j.Null();
-    } else {
-        j.Object();
-        j.Key("text").String(c.menu.invoker);
-        j.Key("kind").Number(c.kind);
-        j.Key("dll_name").String(c.dllName);
-        j.Key("ordinal").Number(c.ordinal);
-        j.Key("clsid_text").String(c.menu.clsidText);
-        j.EndObject();
-    }
-
-    j.Key("dll");
-    if (!c.hasDll) {
-        j.Null();
-    } else {
-        j.Object();
-        j.Key("path").String(c.dll.path);
-        JsonImage(j, c.dll.image);
-        j.Key("exports").Object();
-        for (WORD ordinal : kEntryOrdinals)
-            j.Key(std::to_string(ordinal).c_str()).Bool(c.dll.image.Exports(ordinal));
-        j.EndObject();
-        j.Key("menu_ordinal").Number(c.ordinal);
-        j.Key("menu_exported").Bool(c.dll.image.Exports(static_cast<WORD>(c.ordinal & 0xFFFF)));
-        j.EndObject();
-    }
-
-    j.Key("com");
-    if (!c.hasCom) {
-        j.Null();
-    } else {
-        j.Object();
-        j.Key("clsid").String(c.com.clsid);
-        j.Key("registered").Bool(c.com.registered);
-        j.Key("server").String(c.com.server);
-        j.Key("server_path").String(c.com.serverPath);
-        j.Key("server_exists").Bool(c.com.serverExists);
-        j.Key("threading_model");
-        if (c.com.hasModel)
-            j.String(c.com.model);
-        else
-            j.Null();
-        j.EndObject();
-    }
-
-    j.Key("state").Object();
-    j.Key("bit_set").Bool(c.bitSet);
-    j.Key("enabled").Bool(c.enabled);
-    j.Key("worker").Bool(c.worker);
-    j.EndObject();
-    j.Key("findings");
-    JsonFindings(j, c.findings);
-    j.EndObject();
+        alternatives.push_back({{"name", Text(a.name)}, {"installed", a.installed}});
+    j["compose"] = {{"text", Text(c.composeText)},
+                    {"alternatives", std::move(alternatives)},
+                    {"chosen", Text(c.chosen)},
+                    {"installed", c.installed}};
+    j["record"] = c.record >= 0 ? Json(c.record) : Json();
+    j["menu"] = c.menuRead ? JsonMenu(c.menu) : Json();
+    j["invoker"] = c.menu.section.empty() ? Json() : JsonInvoker(c);
+    j["dll"] = c.hasDll ? JsonDll(c) : Json();
+    j["com"] = c.hasCom ? JsonCom(c.com) : Json();
+    j["state"] = {{"bit_set", c.bitSet}, {"enabled", c.enabled}, {"worker", c.worker}};
+    j["findings"] = JsonFindings(c.findings);
+    return j;
 }
 
 }  // namespace
@@ -400,49 +375,38 @@ std::wstring FormatText(const Report& r) {
 }
 
 std::string FormatJson(const Report& r) {
-    JsonWriter j;
-    j.Object();
-    j.Key("tool").String(L"pelcheck");
-    j.Key("exit_status").Number(r.ExitStatus());
-    j.Key("problems").Number(r.ProblemCount());
-    j.Key("store").Object();
-    j.Key("root").StringOrNull(r.storeRoot);
-    j.Key("available").Bool(r.storeAvailable);
-    j.Key("mask").Number(r.mask);
-    j.Key("mask_hex").String(MaskHex(r.mask));
-    j.Key("mask_read").Bool(r.maskRead);
-    j.EndObject();
-    j.Key("install_library").Object();
-    j.Key("path").String(r.installLibrary);
-    j.Key("loaded").Bool(r.installLoaded);
-    j.EndObject();
-    j.Key("component_list").Object();
-    j.Key("path").String(r.listPath);
-    j.Key("source").String(ListSourceName(r.listSource));
-    j.Key("loaded").Bool(r.listLoaded);
-    j.Key("active").String(r.activeList);
-    j.EndObject();
-    j.Key("init_set").Object();
-    j.Key("read_component_list").Number(r.readQXActive);
-    j.Key("read_menus").Number(r.readMenuIni);
-    j.Key("refreshed").Bool(r.refreshed);
-    j.Key("configured_state").Number(r.projectState);
-    j.Key("workers").Array();
+    Json j;
+    j["tool"] = "pelcheck";
+    j["exit_status"] = r.ExitStatus();
+    j["problems"] = r.ProblemCount();
+    j["store"] = {{"root", TextOrNull(r.storeRoot)},
+                  {"available", r.storeAvailable},
+                  {"mask", r.mask},
+                  {"mask_hex", Text(MaskHex(r.mask))},
+                  {"mask_read", r.maskRead}};
+    j["install_library"] = {{"path", Text(r.installLibrary)}, {"loaded", r.installLoaded}};
+    j["component_list"] = {{"path", Text(r.listPath)},
+                           {"source", ListSourceName(r.listSource)},
+                           {"loaded", r.listLoaded},
+                           {"active", Text(r.activeList)}};
+    Json workers = Json::array();
     for (const Component& c : r.components) {
-        if (c.worker) j.String(c.name);
+        if (c.worker) workers.push_back(Text(c.name));
     }
-    j.EndArray();
-    j.EndObject();
-    j.Key("findings");
-    JsonFindings(j, r.findings);
-    j.Key("components").Array();
-    for (const Component& c : r.components) JsonComponent(j, c);
-    j.EndArray();
-    j.Key("other_messages").Array();
-    for (const std::string& m : r.otherMessages) j.Ansi(m);
-    j.EndArray();
-    j.EndObject();
-    return j.Text() + "\n";
+    j["init_set"] = {{"read_component_list", r.readQXActive},
+                     {"read_menus", r.readMenuIni},
+                     {"refreshed", r.refreshed},
+                     {"configured_state", r.projectState},
+                     {"workers", std::move(workers)}};
+    j["findings"] = JsonFindings(r.findings);
+    Json components = Json::array();
+    for (const Component& c : r.components) components.push_back(JsonComponent(c));
+    j["components"] = std::move(components);
+    Json others = Json::array();
+    for (const std::string& m : r.otherMessages) others.push_back(Ansi(m));
+    j["other_messages"] = std::move(others);
+    // One line, no blanks, non-ASCII characters as they are: the form of earlier releases.
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace pelcheck
