@@ -2,15 +2,20 @@
 # Installs what the build and the tests need from Debian's packages. Idempotent and quiet when
 # everything is already there.
 #
-#   --with-win32   also install 32-bit Wine and register qemu's user-mode emulator, to run the
-#                  shipping 32-bit build by hand (see docs/win32.md)
+#   --with-win32   also what the shipping 32-bit build's end-to-end run needs: 32-bit Wine and
+#                  the distribution's qemu user-mode emulator, whose version selects the source
+#                  that scripts/build-emulator.sh patches and builds (docs/win32.md)
 set -euo pipefail
 
 packages=(cmake ninja-build googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           binutils-mingw-w64-i686 wine64 clang-tidy nlohmann-json3-dev)
 with_win32=0
 [ "${1:-}" = "--with-win32" ] && with_win32=1
-[ $with_win32 -eq 1 ] && packages+=(qemu-user-static wine32:i386)
+# Building the emulator takes general tools, installed here: the host compiler, Python for
+# meson, dpkg-source and patch. The static libraries and meson it builds with are unpacked
+# privately under build/emulator/ instead: only this build needs them.
+[ $with_win32 -eq 1 ] && packages+=(qemu-user-static wine32:i386 gcc make pkg-config python3
+                                    dpkg-dev patch xz-utils util-linux)
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -28,26 +33,14 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
-fi
-
-[ $with_win32 -eq 1 ] || exit 0
-
-# 32-bit code runs here only under qemu's user-mode emulation, registered with binfmt_misc
-# once per boot.
-binfmt=/proc/sys/fs/binfmt_misc
-if [ ! -e "$binfmt/register" ]; then
-    $sudo mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
-fi
-if [ ! -e "$binfmt/qemu-i386" ]; then
-    entry=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
-    echo "$entry" | $sudo tee "$binfmt/register" >/dev/null 2>&1 || true
-fi
-if [ ! -e "$binfmt/qemu-i386" ]; then
-    echo "setup: ERROR: this machine refused to register the i386 emulator with binfmt_misc" >&2
-    echo "setup: (needed to run the shipping 32-bit build under 32-bit Wine; run as root," >&2
-    echo "setup:  with binfmt_misc available: mount -t binfmt_misc binfmt_misc $binfmt)" >&2
-    exit 1
+    log=$(mktemp)
+    if ! { $sudo apt-get update -qq &&
+           DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+               "${missing[@]}"; } >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        echo "setup: installing the packages failed" >&2
+        exit 1
+    fi
+    rm -f "$log"
 fi

@@ -8,11 +8,5 @@ foreach(_target VemmBase QXInstall)
   endif()
 endforeach()
 
-add_executable(test_monitor_notify test_monitor_notify.cpp)
-target_link_libraries(test_monitor_notify PRIVATE gtest_main pel_test_support pel_loader)
-add_dependencies(test_monitor_notify ${_monitor_depends})
-gtest_discover_tests(test_monitor_notify
-  DISCOVERY_MODE PRE_TEST
-  DISCOVERY_TIMEOUT 120
-  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-  PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120 RESOURCE_LOCK suite_windows)
+pel_add_gtest(test_monitor_notify SOURCES test_monitor_notify.cpp LIBS pel_loader
+              DEPENDS ${_monitor_depends} LOCK suite_windows END_TO_END)

@@ -40,6 +40,19 @@ TEST_F(ComPlugins, ObjectIsCreatedServedAndReleasedOnItsWorkerThread) {
     EXPECT_EQ(0u, capture.Count("CPelInit::ExitClear pComInterface is NULL"));
 }
 
+TEST_F(ComPlugins, ObjectIsCreatedInTheMultithreadedApartment) {
+    Switch("Firewall", "APARTMENT", "1");
+    AddCom("Firewall", 1);
+    layout.Write({1});
+    api().InitSet(0);
+    ASSERT_TRUE(WaitMessage(Loaded("FirewallMenu")));
+    api().Exit();
+    const auto apartments = peltest::CallsOf(Calls("Firewall"), "apartment");
+    ASSERT_EQ(1u, apartments.size());
+    EXPECT_EQ("apartment mta", apartments[0].Text());
+    ExpectOneWorkerThread("Firewall", {"detach"});
+}
+
 TEST_F(ComPlugins, UnregisteredClassIsReportedWithItsResult) {
     AddRecord("Ghost", 1, L"0,1", peltest::SuiteLayout::NewClsid());
     layout.Write({1});
