@@ -58,14 +58,18 @@ private:
 
 class HostThread : public WorkerTest {
 protected:
-    // A DLL and a COM plug-in, loaded.
-    void StartTwo() {
-        AddDll("Antivirus", 1);
-        AddCom("Firewall", 2);
+    // A DLL plug-in and a second plug-in, COM unless `secondIsDll`, loaded.
+    void StartTwo(const std::string& dll = "Antivirus", const std::string& second = "Firewall",
+                  bool secondIsDll = false) {
+        AddDll(dll, 1);
+        if (secondIsDll)
+            AddDll(second, 2);
+        else
+            AddCom(second, 2);
         layout.Write({1, 2});
         api().InitSet(0);
-        ASSERT_TRUE(WaitMessage(Loaded("AntivirusMenu")));
-        ASSERT_TRUE(WaitMessage(Loaded("FirewallMenu")));
+        ASSERT_TRUE(WaitMessage(Loaded(dll + "Menu")));
+        ASSERT_TRUE(WaitMessage(Loaded(second + "Menu")));
     }
     // The monitor program installed as the suite has it, logging to this test's file.
     void InstallMonitor(const std::wstring& delayMs) {
@@ -96,7 +100,7 @@ private:
 // --- The host's frame calls the loader from the state message -----------------------------
 
 TEST_F(HostThread, ExitFromTheFramesStateMessageClosesEveryPluginAndNothingIsSignalledAfter) {
-    StartTwo();
+    ASSERT_NO_FATAL_FAILURE(StartTwo());
     int nestedExits = 0;
     HostWindow frame(kFrameClass, [&](UINT message, WPARAM, LPARAM) -> LRESULT {
         if (message == WM_COPYDATA && !InSendMessage()) {
@@ -117,7 +121,7 @@ TEST_F(HostThread, ExitFromTheFramesStateMessageClosesEveryPluginAndNothingIsSig
 }
 
 TEST_F(HostThread, RestartFromTheFramesStateMessageIsNotSignalledByTheCallUnderWay) {
-    StartTwo();
+    ASSERT_NO_FATAL_FAILURE(StartTwo());
     HostWindow frame(kFrameClass, [&](UINT message, WPARAM, LPARAM) -> LRESULT {
         if (message == WM_COPYDATA && !InSendMessage()) {
             api().Exit();
@@ -139,7 +143,7 @@ TEST_F(HostThread, RestartFromTheFramesStateMessageIsNotSignalledByTheCallUnderW
 
 TEST_F(HostThread, MenuHandleFromTheFramesStateMessageWhileAnotherThreadWaitsInExit) {
     HANDLE releaseClose = Blocker("Antivirus", "CLOSE_BLOCK");
-    StartTwo();
+    ASSERT_NO_FATAL_FAILURE(StartTwo());
     int exitResult = 0;
     int menuResult = -5;
     HostWindow frame(kFrameClass, [&](UINT message, WPARAM, LPARAM) -> LRESULT {
@@ -174,12 +178,7 @@ TEST_F(HostThread, PluginsThatSendToTheHostWhileClosingAreAnsweredAndUnloadedByE
                     });
     Switch("Tray", "CLOSE_SEND", host.HandleText());
     Switch("TrayCom", "CLOSE_SEND", host.HandleText());
-    AddDll("Tray", 1);
-    AddCom("TrayCom", 2);
-    layout.Write({1, 2});
-    api().InitSet(0);
-    ASSERT_TRUE(WaitMessage(Loaded("TrayMenu")));
-    ASSERT_TRUE(WaitMessage(Loaded("TrayComMenu")));
+    ASSERT_NO_FATAL_FAILURE(StartTwo("Tray", "TrayCom"));
 
     // Exit runs on the window's thread: it answers the plug-ins while it waits for them.
     EXPECT_EQ(1, api().Exit());
@@ -200,7 +199,7 @@ TEST_F(HostThread, PluginsThatSendToTheHostWhileClosingAreAnsweredAndUnloadedByE
 
 TEST_F(HostThread, ExitDuringASlowMonitorStartDoesNotWaitForIt) {
     InstallMonitor(L"6000");  // its window comes 6 s after its start
-    StartTwo();
+    ASSERT_NO_FATAL_FAILURE(StartTwo());
     std::atomic<bool> notified{false};
     std::thread notifier([&] {
         api().NotifySetChange(18);
@@ -228,7 +227,7 @@ TEST_F(HostThread, ExitDuringAStuckFrameDoesNotWaitForIt) {
         }
         return TRUE;
     });
-    StartTwo();
+    ASSERT_NO_FATAL_FAILURE(StartTwo());
     std::atomic<bool> notified{false};
     std::thread notifier([&] {
         api().NotifySetChange(18);
@@ -254,12 +253,7 @@ TEST_F(HostThread, InitSetAfterAGiveUpStartsThePluginOnlyOnceItsOldCallHasReturn
         "CPelInit::StartWorkers MenuTag HungMenu is still closing its earlier load, started at "
         "a later pass";
     HANDLE release = Blocker("Hung");
-    AddDll("Hung", 1);
-    AddDll("Calm", 2);
-    layout.Write({1, 2});
-    api().InitSet(0);
-    ASSERT_TRUE(WaitMessage(Loaded("HungMenu")));
-    ASSERT_TRUE(WaitMessage(Loaded("CalmMenu")));
+    ASSERT_NO_FATAL_FAILURE(StartTwo("Hung", "Calm", true));
     api().MenuBool(0);
     ASSERT_TRUE(WaitOp("Hung", "blocked"));
     EXPECT_EQ(1, api().Exit());
