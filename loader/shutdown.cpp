@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "config/pel_init.h"
@@ -92,7 +93,7 @@ void FinishLetGo(const LetGoWorkers& workers) {
     std::vector<HANDLE> threads;
     threads.reserve(workers.stopping.size());
     for (const StoppingWorker& worker : workers.stopping) threads.push_back(worker.hThread);
-    WaitForThreads(threads, kShutdownBoundMs);
+    WaitForThreads(std::move(threads), kShutdownBoundMs);
     for (const StoppingWorker& worker : workers.stopping) {
         if (WaitForSingleObject(worker.hThread, 0) != WAIT_OBJECT_0) {
             pel::TraceF(

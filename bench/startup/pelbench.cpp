@@ -180,21 +180,32 @@ struct RawWorker {
     std::atomic<bool> stop{false};
 };
 
+// What the loader's worker does to load a plug-in: resolve, load, initialise, switch on, query.
+HMODULE LoadAndSwitchOn(const RawConfiguration& config, const std::wstring& name) {
+    wchar_t path[260] = {};
+    config.PluginPath(name, path);
+    const HMODULE module = LoadLibraryW(path);
+    Export<InitFn>(module, 5)(0, 0, 0);
+    CallMenuAndState(module, 1);
+    return module;
+}
+
+// Closes and unloads a plug-in.
+void CloseAndUnload(HMODULE module) {
+    Export<CloseFn>(module, 6)();
+    FreeLibrary(module);
+}
+
 DWORD WINAPI RawWorkerMain(void* arg) {
     auto* worker = static_cast<RawWorker*>(arg);
     if (worker->gate) WaitForSingleObject(worker->gate, INFINITE);
-    wchar_t path[260] = {};
-    worker->config->PluginPath(*worker->name, path);
-    worker->module = LoadLibraryW(path);
-    Export<InitFn>(worker->module, 5)(0, 0, 0);
-    CallMenuAndState(worker->module, 1);
+    worker->module = LoadAndSwitchOn(*worker->config, *worker->name);
     for (;;) {
         WaitForSingleObject(worker->wake, INFINITE);
         if (worker->stop) break;
         CallMenuAndState(worker->module, worker->state);
     }
-    Export<CloseFn>(worker->module, 6)();
-    FreeLibrary(worker->module);
+    CloseAndUnload(worker->module);
     return 0;
 }
 
@@ -360,18 +371,9 @@ double RunSequential(const RawConfiguration& config, const std::vector<std::wstr
     std::vector<HMODULE> modules;
     const double t0 = NowMs();
     config.Read(names);
-    for (const std::wstring& name : names) {
-        wchar_t path[260] = {};
-        config.PluginPath(name, path);
-        modules.push_back(LoadLibraryW(path));
-        Export<InitFn>(modules.back(), 5)(0, 0, 0);
-        CallMenuAndState(modules.back(), 1);
-    }
+    for (const std::wstring& name : names) modules.push_back(LoadAndSwitchOn(config, name));
     const double elapsed = NowMs() - t0;
-    for (HMODULE module : modules) {
-        Export<CloseFn>(module, 6)();
-        FreeLibrary(module);
-    }
+    for (HMODULE module : modules) CloseAndUnload(module);
     return elapsed;
 }
 
@@ -432,43 +434,40 @@ void Measure(int n, int runs) {
         sequential.push_back(RunSequential(config, bench.names));
     }
     const bool goals = n >= 100;
-    const auto median = [](const std::vector<Figures>& r, double Figures::*field) {
-        return Median(r, field);
-    };
     const double threadsBaseline =
-        std::min(median(raw, &Figures::allInitialised), median(gated, &Figures::allInitialised));
-    Row("start-up: InitSet returns", n, median(loader, &Figures::initReturn),
-        median(init, &Figures::initReturn), goals ? "<= 1.5" : "");
-    Row("start-up: all initialised", n, median(loader, &Figures::allInitialised), threadsBaseline,
+        std::min(Median(raw, &Figures::allInitialised), Median(gated, &Figures::allInitialised));
+    Row("start-up: InitSet returns", n, Median(loader, &Figures::initReturn),
+        Median(init, &Figures::initReturn), goals ? "<= 1.5" : "");
+    Row("start-up: all initialised", n, Median(loader, &Figures::allInitialised), threadsBaseline,
         goals ? "<= 1.2" : "");
     std::printf("%-34s %5d %11s %11.2f %7s   raw threads %.2f, gated %.2f (information)\n",
                 "  one thread, in sequence", n, "", Median(sequential), "",
-                median(raw, &Figures::allInitialised), median(gated, &Figures::allInitialised));
-    Row("fan-out: off to all", n, median(loader, &Figures::fanOff), median(raw, &Figures::fanOff),
+                Median(raw, &Figures::allInitialised), Median(gated, &Figures::allInitialised));
+    Row("fan-out: off to all", n, Median(loader, &Figures::fanOff), Median(raw, &Figures::fanOff),
         goals ? "<= 1.5" : "");
-    Row("fan-out: on to all", n, median(loader, &Figures::fanOn), median(raw, &Figures::fanOn),
+    Row("fan-out: on to all", n, Median(loader, &Figures::fanOn), Median(raw, &Figures::fanOn),
         goals ? "<= 1.5" : "");
-    Row("shutdown", n, median(loader, &Figures::shutdown), median(raw, &Figures::shutdown),
+    Row("shutdown", n, Median(loader, &Figures::shutdown), Median(raw, &Figures::shutdown),
         goals ? "<= 1.5" : "");
     // InitSet's phases, run through the loader's code in this process, beside their raw parts.
-    const double list = median(phases, &Figures::configuration);
-    const double menus = median(phases, &Figures::menuDocuments);
-    Row("  InitSet: configuration", n, list + menus, median(init, &Figures::configuration),
+    const double list = Median(phases, &Figures::configuration);
+    const double menus = Median(phases, &Figures::menuDocuments);
+    Row("  InitSet: configuration", n, list + menus, Median(init, &Figures::configuration),
         "store and install calls, documents");
     std::printf("%-34s %5d %11.2f\n", "    component list and refresh", n, list);
     std::printf("%-34s %5d %11.2f\n", "    menu documents", n, menus);
     std::printf("%-34s %5d %11.2f\n", "  InitSet: module references", n,
-                median(phases, &Figures::references));
-    Row("  InitSet: events, slots, copies", n, median(phases, &Figures::events),
-        median(init, &Figures::events), "4 events a plug-in");
-    Row("  InitSet: thread starts", n, median(phases, &Figures::threads),
-        median(init, &Figures::threads), "a parked thread a plug-in");
+                Median(phases, &Figures::references));
+    Row("  InitSet: events, slots, copies", n, Median(phases, &Figures::events),
+        Median(init, &Figures::events), "4 events a plug-in");
+    Row("  InitSet: thread starts", n, Median(phases, &Figures::threads),
+        Median(init, &Figures::threads), "a parked thread a plug-in");
     std::printf("%-34s %5d %11.2f %11s %7s   %s\n", "handles per plug-in", n,
-                median(loader, &Figures::perPluginHandles), "", "", "<= 5");
+                Median(loader, &Figures::perPluginHandles), "", "", "<= 5");
     std::printf("%-34s %5d %11.2f\n", "threads per plug-in", n,
-                median(loader, &Figures::perPluginThreads));
+                Median(loader, &Figures::perPluginThreads));
     std::printf("%-34s %5d %11.1f\n", "private KiB per plug-in", n,
-                median(loader, &Figures::perPluginKb));
+                Median(loader, &Figures::perPluginKb));
     std::fflush(stdout);
 }
 
